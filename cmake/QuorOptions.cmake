@@ -1,0 +1,26 @@
+option(QUOR_BUILD_TESTS "build the tests" ON)
+option(QUOR_BUILD_BENCH "build the benchmarks" ON)
+option(QUOR_SANITIZE "build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+option(QUOR_FUZZ "build the libFuzzer targets (clang only)" OFF)
+
+add_compile_options(-Wall -Wextra -Wpedantic -Werror)
+
+if(QUOR_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(QUOR_FUZZ AND NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  message(WARNING "QUOR_FUZZ needs clang; the fuzz targets are left out")
+  set(QUOR_FUZZ OFF)
+endif()
+
+# quor_part_enabled(<part> <out>): whether a folder is part of this build.
+function(quor_part_enabled part out)
+  if(part IN_LIST QUOR_PARTS AND EXISTS ${CMAKE_SOURCE_DIR}/${part}/CMakeLists.txt)
+    set(${out} TRUE PARENT_SCOPE)
+  else()
+    set(${out} FALSE PARENT_SCOPE)
+  endif()
+endfunction()

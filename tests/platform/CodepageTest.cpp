@@ -1,0 +1,50 @@
+#include <gtest/gtest.h>
+
+#include "platform/Codepage.h"
+#include "platform/Ticks.h"
+
+namespace quor::platform {
+namespace {
+
+TEST(Codepage, GbkRoundTripsThroughUtf16) {
+  const std::string gbk = "\xB8\xE8\xD0\xC7\xB5\xE3\xB8\xE8";  // 歌星点歌
+  const std::u16string wide = GbkToUtf16(gbk);
+  EXPECT_EQ(wide, u"歌星点歌");
+  EXPECT_EQ(Utf16ToGbk(wide), gbk);
+  EXPECT_EQ(GbkToUtf16("Room1"), u"Room1");
+}
+
+TEST(Codepage, CharactersOutsideGbkSurvive) {
+  // U+20000 (a CJK Extension B character, a surrogate pair) and U+00E9 have no
+  // GBK code but GB18030 four-byte codes: they must come back unchanged.
+  const std::u16string wide = u"\U00020000\u00E9x";
+  const std::string bytes = Utf16ToGbk(wide);
+  EXPECT_EQ(bytes.find('?'), std::string::npos);
+  EXPECT_EQ(GbkToUtf16(bytes), wide);
+}
+
+TEST(Codepage, BrokenInputIsReplacedNotDropped) {
+  // A lead byte at the very end, and a lone surrogate.
+  EXPECT_EQ(GbkToUtf16("ab\xB8"), u"ab\uFFFD");
+  EXPECT_EQ(Utf16ToGbk(std::u16string(u"a") + char16_t(0xD800) + u"b"), "a?b");
+  EXPECT_EQ(GbkToUtf16(""), u"");
+  EXPECT_EQ(Utf16ToGbk(u""), "");
+}
+
+TEST(Codepage, Utf8Bridges) {
+  EXPECT_EQ(Utf8ToGbk("流行"), "\xC1\xF7\xD0\xD0");
+  EXPECT_EQ(GbkToUtf8("\xC1\xF7\xD0\xD0"), "流行");
+  EXPECT_EQ(Utf8ToUtf16("国语"), u"国语");
+  EXPECT_EQ(Utf16ToUtf8(u"国语"), "国语");
+}
+
+TEST(Ticks, DifferenceSurvivesTheWrap) {
+  const std::uint32_t start = 0xFFFFFFF0u;
+  const std::uint32_t later = 0x00000010u;
+  EXPECT_EQ(later - start, 0x20u);
+  const std::uint32_t now = TickCount();
+  EXPECT_LT(TicksSince(now), 1000u);
+}
+
+}  // namespace
+}  // namespace quor::platform
