@@ -48,3 +48,34 @@ TEST(Ticks, DifferenceSurvivesTheWrap) {
 
 }  // namespace
 }  // namespace quor::platform
+
+#include "platform/Share.h"
+
+#include <cstdlib>
+
+namespace quor::platform {
+namespace {
+
+TEST(Share, UncPathsMapUnderTheMountRoot) {
+  unsetenv("QUORVOD_SHARE_ROOT");
+  EXPECT_EQ(MapSharePath("\\\\media01\\quorvod\\songs\\10023.mpg"),
+            "/mnt/media01/quorvod/songs/10023.mpg");
+  setenv("QUORVOD_SHARE_ROOT", "/srv/demo/media/", 1);
+  EXPECT_EQ(MapSharePath("\\\\quorvod\\quorvod\\a\\b.mkv"), "/srv/demo/media/a/b.mkv");
+  unsetenv("QUORVOD_SHARE_ROOT");
+  EXPECT_EQ(MapSharePath("C:\\x\\y.mpg"), "C:/x/y.mpg");
+  EXPECT_EQ(MapSharePath("\\\\server"), "//server");
+  EXPECT_EQ(MapSharePath(""), "");
+}
+
+TEST(Share, RemembersTheLastConnection) {
+  ShareConnection c;
+  c.remoteName = "\\\\quorvod\\quorvod";
+  c.user = "quorvod";
+  EXPECT_EQ(ConnectShare(c), 0);
+  EXPECT_EQ(ConnectedShare().remoteName, c.remoteName);
+  EXPECT_EQ(ConnectedShare().type, 1);
+}
+
+}  // namespace
+}  // namespace quor::platform
