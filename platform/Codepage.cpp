@@ -68,8 +68,8 @@ std::u16string GbkToUtf16(std::string_view gbk) {
 }
 
 std::string Utf16ToGbk(std::u16string_view text) {
-  return Convert("GB18030", "UTF-16LE", reinterpret_cast<const char*>(text.data()),
-                 text.size() * 2, 2, "?");
+  return Convert("GB18030", "UTF-16LE", reinterpret_cast<const char*>(text.data()), text.size() * 2,
+                 2, "?");
 }
 
 std::string Utf8ToGbk(std::string_view utf8) {
@@ -86,8 +86,8 @@ std::u16string Utf8ToUtf16(std::string_view utf8) {
 }
 
 std::string Utf16ToUtf8(std::u16string_view text) {
-  return Convert("UTF-8", "UTF-16LE", reinterpret_cast<const char*>(text.data()),
-                 text.size() * 2, 2, "\xEF\xBF\xBD");
+  return Convert("UTF-8", "UTF-16LE", reinterpret_cast<const char*>(text.data()), text.size() * 2,
+                 2, "\xEF\xBF\xBD");
 }
 
 }  // namespace quor::platform

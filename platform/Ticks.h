@@ -10,6 +10,8 @@ namespace quor::platform {
 std::uint32_t TickCount();
 
 // Milliseconds elapsed since start, correct across one wrap of the counter.
-inline std::uint32_t TicksSince(std::uint32_t start) { return TickCount() - start; }
+inline std::uint32_t TicksSince(std::uint32_t start) {
+  return TickCount() - start;
+}
 
 }  // namespace quor::platform

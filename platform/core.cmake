@@ -3,6 +3,7 @@
 add_library(quor_platform_core STATIC
   ${CMAKE_CURRENT_LIST_DIR}/Codepage.cpp
   ${CMAKE_CURRENT_LIST_DIR}/EngineRegistry.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Guid.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ProgramFolder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Share.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Ticks.cpp)

@@ -79,3 +79,26 @@ TEST(Share, RemembersTheLastConnection) {
 
 }  // namespace
 }  // namespace quor::platform
+
+#include "platform/Guid.h"
+
+namespace quor::platform {
+namespace {
+
+TEST(Guid, ParsesAndPrintsBracedText) {
+  const auto g = Guid::Parse("{6ee68eed-0503-48A7-8626-C11D1330E902}");
+  ASSERT_TRUE(g.has_value());
+  EXPECT_EQ(g->data1, 0x6EE68EEDu);
+  EXPECT_EQ(g->data4[7], 0x02);
+  EXPECT_EQ(g->ToString(), "{6EE68EED-0503-48A7-8626-C11D1330E902}");
+  EXPECT_FALSE(g->IsNull());
+  EXPECT_TRUE(Guid{}.IsNull());
+  EXPECT_EQ(Guid{}.ToString(), "{00000000-0000-0000-0000-000000000000}");
+  for (const char* bad :
+       {"", "Lyrahub.DM", "6EE68EED-0503-48A7-8626-C11D1330E902",
+        "{6EE68EED-0503-48A7-8626-C11D1330E90G}", "{6EE68EED+0503-48A7-8626-C11D1330E902}"})
+    EXPECT_FALSE(Guid::Parse(bad).has_value()) << bad;
+}
+
+}  // namespace
+}  // namespace quor::platform
