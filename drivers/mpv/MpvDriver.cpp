@@ -1,0 +1,421 @@
+#include "drivers/mpv/MpvDriver.h"
+
+#include <ini.h>
+#include <strings.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+#include "platform/Codepage.h"
+#include "platform/Share.h"
+
+namespace quor::drivers {
+
+namespace {
+
+constexpr const char* kSection = "reeldrv-mpv";
+constexpr const char* kMixLabel = "@quormix";
+
+int OptionHandler(void* user, const char* section, const char* name, const char* value) {
+  if (::strcasecmp(section, kSection) != 0) return 1;
+  std::string key(name);
+  std::transform(key.begin(), key.end(), key.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  static_cast<std::map<std::string, std::string>*>(user)->emplace(key, value);
+  return 1;
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// "g*cN" terms of one output channel of the pan filter.
+std::string PanTerms(std::uint32_t mix, double gain) {
+  const double fromLeft = (mix & 0xFFFF) / 100.0 * gain;
+  const double fromRight = (mix >> 16) / 100.0 * gain;
+  char text[96];
+  std::snprintf(text, sizeof text, "%.4g*c0+%.4g*c1", fromLeft, fromRight);
+  return text;
+}
+
+}  // namespace
+
+std::map<std::string, std::string> ReadMpvOptions(const char* iniPath) {
+  std::map<std::string, std::string> options;
+  if (iniPath == nullptr || *iniPath == '\0') return options;
+  const int error = ini_parse(iniPath, &OptionHandler, &options);
+  if (error > 0) std::fprintf(stderr, "reeldrv-mpv: %s: cannot read line %d\n", iniPath, error);
+  return options;
+}
+
+std::string MixFilter(std::uint32_t mixLeft, std::uint32_t mixRight, std::uint32_t volume) {
+  const std::uint32_t levelLeft = std::min(volume & 0xFFFF, kMaxLevel);
+  const std::uint32_t levelRight = std::min(volume >> 16, kMaxLevel);
+  const std::uint32_t louder = std::max(levelLeft, levelRight);
+  const bool balanced = levelLeft == levelRight || louder == 0;
+  if (mixLeft == kMixTakeLeft && mixRight == kMixTakeRight && balanced) return {};
+  // mpv's own volume carries the louder level; the softer side is scaled here.
+  const double gainLeft = balanced ? 1.0 : static_cast<double>(levelLeft) / louder;
+  const double gainRight = balanced ? 1.0 : static_cast<double>(levelRight) / louder;
+  return std::string(kMixLabel) + ":lavfi=[pan=stereo|c0=" + PanTerms(mixLeft, gainLeft) +
+         "|c1=" + PanTerms(mixRight, gainRight) + "]";
+}
+
+std::string LocalMediaPath(const std::string& stored) {
+  const std::string mapped = platform::MapSharePath(stored);
+  if (IsRegularFile(mapped)) return mapped;
+  try {
+    const std::string utf8 = platform::GbkToUtf8(mapped);
+    if (utf8 != mapped && IsRegularFile(utf8)) return utf8;
+  } catch (const std::exception&) {
+    // not GBK text: the bytes as they are
+  }
+  return mapped;
+}
+
+MpvDriver::MpvDriver(const std::map<std::string, std::string>& options) {
+  mpv_ = mpv_create();
+  if (mpv_ == nullptr) throw std::runtime_error("reeldrv-mpv: cannot create the player");
+  // Our defaults first: no user configuration, no input handling of mpv's
+  // own, stay idle between songs, load every file paused.
+  const std::pair<const char*, const char*> defaults[] = {{"config", "no"},
+                                                          {"terminal", "no"},
+                                                          {"idle", "yes"},
+                                                          {"keep-open", "no"},
+                                                          {"input-default-bindings", "no"},
+                                                          {"input-vo-keyboard", "no"},
+                                                          {"osc", "no"},
+                                                          {"ytdl", "no"},
+                                                          {"audio-display", "no"},
+                                                          {"pause", "yes"}};
+  for (const auto& [name, value] : defaults) mpv_set_option_string(mpv_, name, value);
+  for (const auto& [name, value] : options) {
+    if (name == "open-timeout") {
+      const long ms = std::strtol(value.c_str(), nullptr, 10);
+      openTimeoutMs_ = static_cast<unsigned>(std::clamp(ms, 100L, 60000L));
+      continue;
+    }
+    const int error = mpv_set_option_string(mpv_, name.c_str(), value.c_str());
+    if (error < 0) {
+      std::fprintf(stderr, "reeldrv-mpv: option %s=%s: %s\n", name.c_str(), value.c_str(),
+                   mpv_error_string(error));
+    }
+  }
+  const int error = mpv_initialize(mpv_);
+  if (error < 0) {
+    mpv_terminate_destroy(mpv_);
+    mpv_ = nullptr;
+    throw std::runtime_error(std::string("reeldrv-mpv: ") + mpv_error_string(error));
+  }
+  mpv_request_log_messages(mpv_, "error");
+  mpv_set_wakeup_callback(mpv_, &MpvDriver::Wakeup, this);
+  const double volume = kStartLevel / 2.0;
+  mpv_set_property(mpv_, "volume", MPV_FORMAT_DOUBLE, const_cast<double*>(&volume));
+}
+
+MpvDriver::~MpvDriver() {
+  mpv_set_wakeup_callback(mpv_, nullptr, nullptr);
+  mpv_terminate_destroy(mpv_);
+}
+
+void MpvDriver::Wakeup(void* self) {
+  // Called from libmpv's threads: only signal, never touch the player here.
+  auto* driver = static_cast<MpvDriver*>(self);
+  {
+    std::lock_guard<std::mutex> guard(driver->wakeMutex_);
+    driver->woken_ = true;
+  }
+  driver->wake_.notify_all();
+}
+
+void MpvDriver::DrainEvents() {
+  while (true) {
+    mpv_event* event = mpv_wait_event(mpv_, 0);
+    switch (event->event_id) {
+      case MPV_EVENT_NONE:
+        return;
+      case MPV_EVENT_START_FILE:
+        // Only loadfile starts a file (one entry, idle afterwards), so the
+        // first start after it is the stream we loaded.
+        if (live_ && !started_) {
+          entryId_ = static_cast<mpv_event_start_file*>(event->data)->playlist_entry_id;
+          started_ = true;
+        }
+        break;
+      case MPV_EVENT_FILE_LOADED:
+        if (started_) loaded_ = true;
+        break;
+      case MPV_EVENT_END_FILE: {
+        const auto* end = static_cast<mpv_event_end_file*>(event->data);
+        if (started_ && end->playlist_entry_id == entryId_) {
+          if (!loaded_) failed_ = true;
+          live_ = false;
+          if (end->reason == MPV_END_FILE_REASON_ERROR) {
+            std::fprintf(stderr, "reeldrv-mpv: %s\n", mpv_error_string(end->error));
+          }
+        }
+        break;
+      }
+      case MPV_EVENT_LOG_MESSAGE: {
+        const auto* message = static_cast<mpv_event_log_message*>(event->data);
+        std::fprintf(stderr, "reeldrv-mpv: [%s] %s", message->prefix, message->text);
+        break;
+      }
+      case MPV_EVENT_SHUTDOWN:
+        live_ = false;
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+bool MpvDriver::Command(std::initializer_list<const char*> words) {
+  const char* args[8] = {};
+  std::size_t count = 0;
+  for (const char* word : words) {
+    if (count + 1 < std::size(args)) args[count++] = word;
+  }
+  return mpv_command(mpv_, args) >= 0;
+}
+
+bool MpvDriver::SetFlag(const char* name, bool value) {
+  int flag = value ? 1 : 0;
+  return mpv_set_property(mpv_, name, MPV_FORMAT_FLAG, &flag) >= 0;
+}
+
+std::intptr_t MpvDriver::Handle(std::uint32_t message, std::intptr_t lParam1,
+                                std::intptr_t lParam2) {
+  DrainEvents();
+  if (message == kDecoderMessage) {
+    const auto argument = static_cast<std::uint32_t>(static_cast<std::uintptr_t>(lParam2));
+    return Request(UnpackDecoderRequest(lParam1), argument, lParam2);
+  }
+  if (message == kDrvQueryProperty) {
+    const auto* name = reinterpret_cast<const char*>(lParam1);
+    if (name == nullptr) return 0;
+    char* text = mpv_get_property_string(mpv_, name);
+    if (text == nullptr) return 0;
+    const std::intptr_t result = CopyPropertyText(text, lParam2);
+    mpv_free(text);
+    return result;
+  }
+  return 0;
+}
+
+std::uint32_t MpvDriver::Request(DecoderRequest request, std::uint32_t argument,
+                                 std::intptr_t lParam2) {
+  // Volume and mix are settings of the player, taken whatever the handle.
+  if (request.command == kGetValue) {
+    if (request.code == kCodeVolume) return volume_;
+    if (request.code == kCodeMixLeft) return mixLeft_;
+    if (request.code == kCodeMixRight) return mixRight_;
+  }
+  if (request.command == kSetValue) {
+    if (request.code == kCodeVolume) {
+      const std::uint32_t left = std::min(argument & 0xFFFF, kMaxLevel);
+      const std::uint32_t right = std::min(argument >> 16, kMaxLevel);
+      volume_ = right << 16 | left;
+      const double volume = std::max(left, right) / 2.0;
+      mpv_set_property(mpv_, "volume", MPV_FORMAT_DOUBLE, const_cast<double*>(&volume));
+    } else if (request.code == kCodeMixLeft) {
+      mixLeft_ = argument;
+    } else if (request.code == kCodeMixRight) {
+      mixRight_ = argument;
+    } else {
+      return 0;
+    }
+    ApplyMix();
+    return 1;
+  }
+  if (request.command == kOpenFile) return OpenFile(reinterpret_cast<const char*>(lParam2));
+  if (!IsLive(request.handle)) return 0;
+  switch (request.command) {
+    case kGetValue:
+      return GetValue(request.code);
+    case kControl:
+      if (request.code == kControlPlay || request.code == kControlResume) {
+        return SetFlag("pause", false) ? 1 : 0;
+      }
+      if (request.code == kControlSeek && argument == kCodeSeekTarget) {
+        const std::string seconds = std::to_string(seekTarget_ / 1000.0);
+        return Command({"seek", seconds.c_str(), "absolute+exact"}) ? 1 : 0;
+      }
+      return 0;
+    case kPause:
+      return SetFlag("pause", true) ? 1 : 0;
+    case kEndStream:
+      Stop();
+      return 1;
+    case kSetParam:
+      if (request.code == kCodeSeekTarget) {
+        seekTarget_ = argument;
+        return 1;
+      }
+      if (request.code == kCodeSpeed && argument >= 1 && argument <= 10000) {
+        double speed = argument / 100.0;
+        return mpv_set_property(mpv_, "speed", MPV_FORMAT_DOUBLE, &speed) >= 0 ? 1 : 0;
+      }
+      return 0;
+    case kSelect: {
+      if (request.code != kCodeTrack) return 0;
+      std::int64_t track = argument >= 1 && argument <= audioTracks_ ? argument : 1;
+      return mpv_set_property(mpv_, "aid", MPV_FORMAT_INT64, &track) >= 0 ? 1 : 0;
+    }
+    default:
+      return 0;
+  }
+}
+
+void MpvDriver::Stop() {
+  if (live_) Command({"stop"});
+  live_ = false;
+}
+
+std::uint32_t MpvDriver::OpenFile(const char* path) {
+  // A new song replaces whatever plays, also when it cannot be opened.
+  Stop();
+  if (path == nullptr || *path == '\0') return 0;
+  std::string local = LocalMediaPath(path);
+  if (!IsRegularFile(local)) {
+    std::fprintf(stderr, "reeldrv-mpv: no such file: %s\n", local.c_str());
+    return 0;
+  }
+  // Never let a file name read as a protocol or an option.
+  if (local.front() != '/') local = "./" + local;
+
+  SetFlag("pause", true);
+  mpv_set_property_string(mpv_, "aid", "auto");
+  double speed = 1.0;
+  mpv_set_property(mpv_, "speed", MPV_FORMAT_DOUBLE, &speed);
+  mixLeft_ = kMixTakeLeft;
+  mixRight_ = kMixTakeRight;
+  ApplyMix();
+
+  stream_ = NextStreamHandle(stream_);
+  live_ = true;
+  started_ = loaded_ = failed_ = false;
+  entryId_ = -1;
+  lastPositionMs_ = 1;
+  seekTarget_ = 0;
+  if (!Command({"loadfile", local.c_str(), "replace"})) {
+    live_ = false;
+    return 0;
+  }
+  // The caller reads the length and the tracks right after the open, so wait
+  // (bounded) until mpv has loaded the file.
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(openTimeoutMs_);
+  while (true) {
+    {
+      std::lock_guard<std::mutex> guard(wakeMutex_);
+      woken_ = false;
+    }
+    DrainEvents();
+    if (loaded_ && live_) break;
+    if (failed_ || !live_) {
+      live_ = false;
+      return 0;
+    }
+    std::unique_lock<std::mutex> lock(wakeMutex_);
+    if (!wake_.wait_until(lock, deadline, [this] { return woken_; })) {
+      lock.unlock();
+      std::fprintf(stderr, "reeldrv-mpv: %s did not load in %u ms\n", local.c_str(),
+                   openTimeoutMs_);
+      Stop();
+      return 0;
+    }
+  }
+  double duration = 0;
+  lengthMs_ = mpv_get_property(mpv_, "duration", MPV_FORMAT_DOUBLE, &duration) >= 0
+                  ? static_cast<std::uint32_t>(std::llround(std::max(duration, 0.0) * 1000))
+                  : 0;
+  audioTracks_ = CountAudioTracks();
+  return stream_;
+}
+
+std::uint32_t MpvDriver::CountAudioTracks() {
+  std::int64_t count = 0;
+  if (mpv_get_property(mpv_, "track-list/count", MPV_FORMAT_INT64, &count) < 0) return 0;
+  std::uint32_t audio = 0;
+  for (std::int64_t i = 0; i < count && i < 1000; ++i) {
+    const std::string name = "track-list/" + std::to_string(i) + "/type";
+    char* type = mpv_get_property_string(mpv_, name.c_str());
+    if (type != nullptr && std::string_view(type) == "audio") ++audio;
+    mpv_free(type);
+  }
+  return audio;
+}
+
+std::uint32_t MpvDriver::GetValue(std::uint16_t code) {
+  switch (code) {
+    case kCodePosition:
+      return Position();
+    case kCodeLength:
+      return lengthMs_;
+    case kCodeChannelInfo:
+      return audioTracks_ >= 2 ? 3 : 2;
+    default:
+      return 0;
+  }
+}
+
+std::uint32_t MpvDriver::Position() {
+  double seconds = 0;
+  if (mpv_get_property(mpv_, "time-pos", MPV_FORMAT_DOUBLE, &seconds) >= 0 && seconds >= 0) {
+    const auto ms = std::llround(std::min(seconds, 4.0e6) * 1000);
+    // 0 is reserved for "nothing plays": a live stream at its start reads 1.
+    lastPositionMs_ = static_cast<std::uint32_t>(std::max<long long>(ms, 1));
+  }
+  return lastPositionMs_;
+}
+
+void MpvDriver::ApplyMix() {
+  const std::string filter = MixFilter(mixLeft_, mixRight_, volume_);
+  if (filter == appliedFilter_) return;
+  if (!appliedFilter_.empty()) Command({"af", "remove", kMixLabel});
+  appliedFilter_.clear();
+  if (filter.empty()) return;
+  if (Command({"af", "add", filter.c_str()})) {
+    appliedFilter_ = filter;
+  } else {
+    std::fprintf(stderr, "reeldrv-mpv: cannot set the channel mix %s\n", filter.c_str());
+  }
+}
+
+}  // namespace quor::drivers
+
+extern "C" __attribute__((visibility("default"))) std::intptr_t DriverProc(std::uintptr_t driverId,
+                                                                           std::uint32_t message,
+                                                                           std::intptr_t lParam1,
+                                                                           std::intptr_t lParam2) {
+  using quor::drivers::MpvDriver;
+  // Nothing may unwind through this C entry point.
+  try {
+    if (message == kDrvOpen) {
+      const auto* info = reinterpret_cast<const QuorDriverOpenInfo*>(lParam1);
+      const char* ini =
+          info != nullptr && info->size >= sizeof(QuorDriverOpenInfo) ? info->iniPath : nullptr;
+      auto* driver = new MpvDriver(quor::drivers::ReadMpvOptions(ini));
+      return reinterpret_cast<std::intptr_t>(driver);
+    }
+    auto* driver = reinterpret_cast<MpvDriver*>(driverId);
+    if (driver == nullptr) return 0;
+    if (message == kDrvClose) {
+      delete driver;
+      return 1;
+    }
+    return driver->Handle(message, lParam1, lParam2);
+  } catch (const std::exception& failure) {
+    std::fprintf(stderr, "%s\n", failure.what());
+  } catch (...) {
+    std::fprintf(stderr, "reeldrv-mpv: unexpected failure\n");
+  }
+  return 0;
+}

@@ -1,0 +1,419 @@
+#include "engine/Store.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "engine/TextLimit.h"
+#include "platform/Codepage.h"
+
+namespace quor::engine {
+namespace {
+
+std::uint32_t Saturate(std::uint64_t v) {
+  return v > std::numeric_limits<std::uint32_t>::max() ? std::numeric_limits<std::uint32_t>::max()
+                                                       : static_cast<std::uint32_t>(v);
+}
+
+std::string GenericMessage(Status status) {
+  switch (status) {
+    case kStatusOk: return "No error";
+    case kStatusBeforeFirst: return "The cursor is before the first row";
+    case kStatusAfterLast: return "The cursor is after the last row";
+    case kErrorNoData: return "The dataset holds no data packet";
+    case kErrorInvalidPacket: return "Invalid data packet";
+    case kErrorInvalidArgument: return "Invalid argument to the dataset engine";
+    case kErrorNoCurrentRow: return "No current row";
+    case kErrorReadOnly: return "The dataset is read-only";
+    case kErrorNotFound: return "No such optional parameter";
+    case kErrorValueTooLong: return "A value is longer than its field";
+    case kErrorOutOfMemory: return "Out of memory";
+    case kErrorUnknownProperty: return "Unknown or read-only dataset property";
+    case kErrorNotAttached: return "The cursor is not attached to a dataset";
+    case kErrorNoInterface: return "Interface not supported";
+    case kErrorClassNotAvailable: return "Class not available";
+    default: break;
+  }
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "Dataset engine error 0x%08X", static_cast<unsigned>(status));
+  return buf;
+}
+
+}  // namespace
+
+std::atomic<std::uint32_t>& LiveObjects() {
+  static std::atomic<std::uint32_t> live{0};
+  return live;
+}
+
+Store::Store() { LiveObjects().fetch_add(1); }
+Store::~Store() { LiveObjects().fetch_sub(1); }
+
+Status Store::QueryInterface(const platform::Guid& iid, void** out) {
+  if (out == nullptr) return kErrorInvalidArgument;
+  if (iid == kIidDSBase || iid == kIidUnknown || iid == kIidEngineStore) {
+    AddRef();
+    *out = iid == kIidUnknown ? static_cast<void*>(static_cast<IEngineUnknown*>(this))
+           : iid == kIidDSBase ? static_cast<void*>(static_cast<IDSBase*>(this))
+                               : static_cast<void*>(this);
+    return kStatusOk;
+  }
+  *out = nullptr;
+  return kErrorNoInterface;
+}
+
+std::uint32_t Store::AddRef() { return refs_.fetch_add(1) + 1; }
+
+std::uint32_t Store::Release() {
+  const std::uint32_t left = refs_.fetch_sub(1) - 1;
+  if (left == 0) delete this;
+  return left;
+}
+
+Status Store::Fail(Status status, const std::string& message) {
+  try {
+    messages_[status] = message;
+  } catch (...) {  // out of memory: the generic text stands in
+  }
+  return status;
+}
+
+void Store::TakeFields(const PacketReader& reader) {
+  fields_ = reader.Described();
+  params_ = reader.Params();
+  kind_ = reader.Kind();
+  readOnly_ = reader.ReadOnly();
+  namesGbk_.clear();
+  slotOffset_.clear();
+  std::uint32_t at = kRowBufferHeader + static_cast<std::uint32_t>(fields_.size());
+  for (const FieldInfo& f : fields_) {
+    std::string gbk = platform::Utf8ToGbk(f.name);
+    if (gbk.size() >= kFieldNameSize) gbk = TruncateGbk(gbk, kFieldNameSize - 1);
+    namesGbk_.push_back(std::move(gbk));
+    slotOffset_.push_back(at);
+    at += FixedWidth(f.type) != 0 ? FixedWidth(f.type) : 2 + f.size;
+  }
+  rowBufferSize_ = at;
+  hasFields_ = true;
+}
+
+Status Store::AppendPacket(const std::uint8_t* packet, std::uint32_t size, std::int32_t lastPacket) {
+  return Guard([&]() -> Status {
+    if (packet == nullptr && size != 0) return Fail(kErrorInvalidArgument, "No packet given");
+    const std::span<const std::uint8_t> bytes(packet, size);
+    PacketReader reader(bytes, hasFields_ ? &fields_ : nullptr);
+    if (hasFields_ && reader.Kind() != kind_)
+      return Fail(kErrorInvalidPacket, "Invalid data packet: a packet of another kind");
+    if (std::uint64_t{rowCount_} + reader.RowCount() >= std::numeric_limits<std::uint32_t>::max())
+      return Fail(kErrorOutOfMemory, "Too many rows for one dataset");
+    if (!hasFields_) TakeFields(reader);
+    if (reader.RowCount() > 0) {
+      Chunk c;
+      const auto section = reader.RowSection();
+      c.bytes.assign(section.begin(), section.end());
+      c.offsets = reader.TakeRowOffsets();
+      dataBytes_ += c.bytes.size();
+      chunks_.push_back(std::move(c));
+      RebuildStarts();
+    }
+    ++packets_;
+    if (lastPacket != 0) lastPacketSeen_ = true;
+    return kStatusOk;
+  });
+}
+
+void Store::RebuildStarts() {
+  chunkStart_.assign(1, 0);
+  std::uint32_t total = 0;
+  for (const Chunk& c : chunks_) {
+    total += static_cast<std::uint32_t>(c.offsets.size());
+    chunkStart_.push_back(total);
+  }
+  rowCount_ = total;
+}
+
+Store::Where Store::Locate(std::uint32_t ordinal) const {
+  // chunkStart_ is ascending; the chunk holding ordinal is the last whose
+  // start is not above it.
+  const auto it = std::upper_bound(chunkStart_.begin(), chunkStart_.end() - 1, ordinal);
+  const auto chunk = static_cast<std::size_t>(it - chunkStart_.begin()) - 1;
+  return Where{&chunks_[chunk], ordinal - chunkStart_[chunk]};
+}
+
+std::span<const std::uint8_t> Store::EncodedRow(const Chunk& c, std::uint32_t index) const {
+  const std::uint32_t begin = c.offsets[index];
+  const std::uint32_t end =
+      index + 1 < c.offsets.size() ? c.offsets[index + 1] : static_cast<std::uint32_t>(c.bytes.size());
+  return std::span<const std::uint8_t>(c.bytes).subspan(begin, end - begin);
+}
+
+UpdateStatus Store::RowStatus(std::uint32_t ordinal) const {
+  const Where w = Locate(ordinal);
+  if (kind_ == PacketKind::kDelta) return static_cast<UpdateStatus>(EncodedRow(*w.chunk, w.index)[4]);
+  if (w.chunk->inserted && w.chunk->changeIds[w.index] != 0) return UpdateStatus::kInserted;
+  return UpdateStatus::kUnmodified;
+}
+
+Status Store::GetProps(DSProps* props) {
+  if (props == nullptr) return Fail(kErrorInvalidArgument, "No properties record given");
+  std::uint64_t memory = 0;
+  for (const Chunk& c : chunks_)
+    memory += c.bytes.capacity() + 4 * c.offsets.capacity() + 4 * c.changeIds.capacity();
+  memory += sizeof(Chunk) * chunks_.capacity() + 4 * chunkStart_.capacity();
+  *props = DSProps{};
+  props->fieldCount = FieldCount();
+  props->rowCount = rowCount_;
+  props->changeCount = changeCount_;
+  props->rowBufferSize = rowBufferSize_;
+  props->bookmarkSize = kBookmarkSize;
+  props->packetCount = packets_;
+  props->readOnly = readOnly_;
+  props->lastPacketSeen = lastPacketSeen_;
+  props->rowDataBytes = dataBytes_;
+  props->rowMemoryBytes = memory;
+  return kStatusOk;
+}
+
+Status Store::GetFieldDescs(DSFieldDesc* descs) {
+  if (descs == nullptr && !fields_.empty())
+    return Fail(kErrorInvalidArgument, "No field description list given");
+  for (std::size_t i = 0; i < fields_.size(); ++i) {
+    DSFieldDesc& d = descs[i];
+    d = DSFieldDesc{};
+    std::memcpy(d.name, namesGbk_[i].data(), namesGbk_[i].size());
+    d.name[namesGbk_[i].size()] = '\0';
+    d.type = fields_[i].type;
+    d.size = fields_[i].size;
+    if (d.type == FieldType::kText16 && !wideText_) {
+      d.type = FieldType::kText8;  // read as GBK: at most 2 bytes per UTF-16 byte
+      d.size *= 2;
+    }
+    d.attributes = fields_[i].attributes;
+    d.fieldNo = static_cast<std::uint32_t>(i + 1);
+  }
+  return kStatusOk;
+}
+
+Status Store::GetOptParameter(std::uint32_t fieldNo, const char* name, FieldType* type,
+                              std::uint32_t* length, void* value, std::uint32_t valueSize) {
+  return Guard([&]() -> Status {
+    if (name == nullptr || type == nullptr || length == nullptr)
+      return Fail(kErrorInvalidArgument, "Optional parameter: missing name or result");
+    if (fieldNo > fields_.size())
+      return Fail(kErrorInvalidArgument, "Optional parameter: no field " + std::to_string(fieldNo));
+    const std::vector<Param>& list = fieldNo == 0 ? params_ : fields_[fieldNo - 1].params;
+    const auto it = std::find_if(list.begin(), list.end(),
+                                 [&](const Param& p) { return p.name == name; });
+    if (it == list.end())
+      return Fail(kErrorNotFound, std::string("No optional parameter '") + name + "'");
+    *type = it->type;
+    std::string out = it->value;
+    if (it->type == FieldType::kBoolean) out = it->AsBoolean() ? std::string("\xFF\xFF", 2) : std::string(2, '\0');
+    *length = static_cast<std::uint32_t>(out.size());
+    if (value != nullptr) {
+      if (valueSize < out.size())
+        return Fail(kErrorInvalidArgument, "Optional parameter '" + it->name + "': buffer too small");
+      std::memcpy(value, out.data(), out.size());
+      if (it->type == FieldType::kText8 && valueSize > out.size())
+        static_cast<char*>(value)[out.size()] = '\0';
+    }
+    return kStatusOk;
+  });
+}
+
+Status Store::GetProp(std::uint32_t prop, std::uint32_t* value) {
+  if (value == nullptr) return Fail(kErrorInvalidArgument, "No property value given");
+  DSProps p{};
+  GetProps(&p);
+  switch (prop) {
+    case kPropFieldCount: *value = p.fieldCount; break;
+    case kPropChangeCount: *value = changeCount_; break;
+    case kPropRowCount: *value = rowCount_; break;
+    case kPropLastPacketSeen: *value = lastPacketSeen_ ? 1 : 0; break;
+    case kPropPacketCount: *value = packets_; break;
+    case kPropRowDataBytes: *value = Saturate(p.rowDataBytes); break;
+    case kPropRowMemoryBytes: *value = Saturate(p.rowMemoryBytes); break;
+    case kPropWideText: *value = wideText_ ? 1 : 0; break;
+    default: return Fail(kErrorUnknownProperty, "Unknown dataset property " + std::to_string(prop));
+  }
+  return kStatusOk;
+}
+
+Status Store::SetProp(std::uint32_t prop, std::uint32_t value) {
+  if (prop != kPropWideText)
+    return Fail(kErrorUnknownProperty, "Dataset property " + std::to_string(prop) + " cannot be set");
+  if (value > 1) return Fail(kErrorInvalidArgument, "Dataset property 11 takes 0 or 1");
+  wideText_ = value == 1;
+  return kStatusOk;
+}
+
+Status Store::GetStatusMessage(Status status, char* buffer, std::uint32_t bufferSize) {
+  if (buffer == nullptr || bufferSize == 0) return kErrorInvalidArgument;
+  return Guard([&]() -> Status {
+    const auto it = messages_.find(status);
+    std::string text = it != messages_.end() ? platform::Utf8ToGbk(it->second) : GenericMessage(status);
+    if (text.size() >= bufferSize) text = TruncateGbk(text, bufferSize - 1);
+    std::memcpy(buffer, text.data(), text.size());
+    buffer[text.size()] = '\0';
+    return kStatusOk;
+  });
+}
+
+std::vector<FieldDef> Store::FieldDefs() const {
+  std::vector<FieldDef> defs;
+  defs.reserve(fields_.size());
+  for (const FieldInfo& f : fields_) defs.push_back(FieldDef{f.name, f.type, f.size, f.attributes, f.params});
+  return defs;
+}
+
+Status Store::TakeDelta(IDSBase** delta) {
+  if (delta == nullptr) return Fail(kErrorInvalidArgument, "No place for the delta given");
+  *delta = nullptr;
+  return Guard([&]() -> Status {
+    if (!hasFields_) return Fail(kErrorNoData, "The dataset holds no data packet");
+    PacketWriter w(PacketKind::kDelta, FieldDefs());
+    for (const Chunk& c : chunks_) {
+      if (!c.inserted) continue;
+      for (std::uint32_t i = 0; i < c.offsets.size(); ++i) {
+        if (c.changeIds[i] == 0) continue;
+        std::vector<std::uint8_t> row(5);
+        for (int k = 0; k < 4; ++k) row[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(c.changeIds[i] >> (8 * k));
+        row[4] = static_cast<std::uint8_t>(UpdateStatus::kInserted);
+        const auto enc = EncodedRow(c, i);
+        row.insert(row.end(), enc.begin(), enc.end());
+        w.AppendEncodedRow(row);
+      }
+    }
+    const std::vector<std::uint8_t> packet = w.Finish();
+    Ref<Store> d = Ref<Store>::Adopt(new Store);
+    if (const Status s = d->AppendPacket(packet.data(), static_cast<std::uint32_t>(packet.size()), -1))
+      return Fail(s, "The delta could not be built");
+    d->wideText_ = wideText_;
+    *delta = d.Detach();
+    return kStatusOk;
+  });
+}
+
+Status Store::StreamPacket(std::uint8_t** out, std::uint32_t* size) {
+  if (out == nullptr || size == nullptr) return Fail(kErrorInvalidArgument, "No place for the packet given");
+  *out = nullptr;
+  *size = 0;
+  return Guard([&]() -> Status {
+    if (!hasFields_) return Fail(kErrorNoData, "The dataset holds no data packet");
+    PacketWriter w(kind_, FieldDefs());
+    w.SetReadOnly(readOnly_);
+    for (const Param& p : params_) w.AddParam(p);
+    for (const Chunk& c : chunks_)
+      for (std::uint32_t i = 0; i < c.offsets.size(); ++i) w.AppendEncodedRow(EncodedRow(c, i));
+    const std::vector<std::uint8_t> packet = w.Finish();
+    auto* buffer = new std::uint8_t[packet.size()];
+    std::memcpy(buffer, packet.data(), packet.size());
+    *out = buffer;
+    *size = static_cast<std::uint32_t>(packet.size());
+    return kStatusOk;
+  });
+}
+
+void Store::FreePacket(std::uint8_t* packet) { delete[] packet; }
+
+bool Store::FindChange(std::uint32_t changeId, std::size_t* chunk, std::uint32_t* index) const {
+  if (changeId == 0) return false;
+  for (std::size_t c = 0; c < chunks_.size(); ++c) {
+    if (!chunks_[c].inserted) continue;
+    const auto& ids = chunks_[c].changeIds;
+    const auto it = std::find(ids.begin(), ids.end(), changeId);
+    if (it != ids.end()) {
+      *chunk = c;
+      *index = static_cast<std::uint32_t>(it - ids.begin());
+      return true;
+    }
+  }
+  return false;
+}
+
+void Store::AcceptEntry(std::size_t chunk, std::uint32_t index) {
+  std::uint32_t& id = chunks_[chunk].changeIds[index];
+  if (id != 0) {
+    id = 0;
+    --changeCount_;
+  }
+}
+
+void Store::RemoveRow(std::size_t chunk, std::uint32_t index) {
+  AcceptEntry(chunk, index);
+  Chunk& c = chunks_[chunk];
+  dataBytes_ -= EncodedRow(c, index).size();
+  // The row's bytes stay in the arena unused; only its offset goes.
+  c.offsets.erase(c.offsets.begin() + index);
+  c.changeIds.erase(c.changeIds.begin() + index);
+  if (c.offsets.empty()) chunks_.erase(chunks_.begin() + static_cast<std::ptrdiff_t>(chunk));
+  RebuildStarts();
+}
+
+Status Store::AcceptChanges() {
+  for (Chunk& c : chunks_)
+    if (c.inserted) std::fill(c.changeIds.begin(), c.changeIds.end(), 0u);
+  changeCount_ = 0;
+  return kStatusOk;
+}
+
+Status Store::Reconcile(const std::uint8_t* delta, std::uint32_t deltaSize,
+                        const std::uint8_t* errors, std::uint32_t errorsSize,
+                        ReconcileCallback callback, void* context) {
+  return Guard([&]() -> Status {
+    if (!hasFields_) return Fail(kErrorNoData, "The dataset holds no data packet");
+    if ((delta == nullptr && deltaSize != 0) || (errors == nullptr && errorsSize != 0))
+      return Fail(kErrorInvalidArgument, "Reconcile: no delta or error packet given");
+    PacketReader d(std::span<const std::uint8_t>(delta, deltaSize), &fields_);
+    if (d.Kind() != PacketKind::kDelta)
+      return Fail(kErrorInvalidPacket, "Invalid data packet: reconcile needs the delta that was sent");
+    PacketReader e(std::span<const std::uint8_t>(errors, errorsSize));
+    const auto& ef = e.Fields();
+    if (e.Kind() != PacketKind::kErrors || ef.size() != 4 || ef[0].type != FieldType::kInt32 ||
+        ef[1].type != FieldType::kText16 || ef[2].type != FieldType::kInt32 ||
+        ef[3].type != FieldType::kText16)
+      return Fail(kErrorInvalidPacket, "Invalid data packet: not an answer of rejected rows");
+
+    std::vector<bool> failed(d.RowCount(), false);
+    for (std::uint32_t r = 0; r < e.RowCount(); ++r) {
+      const std::int64_t row = e.Row(r).Integer(0);
+      if (row < 1 || row > d.RowCount())
+        return Fail(kErrorInvalidPacket,
+                    "Invalid data packet: a rejected row names row " + std::to_string(row) +
+                        " of a delta of " + std::to_string(d.RowCount()));
+      failed[static_cast<std::size_t>(row - 1)] = true;
+    }
+    // Rows the answer does not name went in: they leave the change log.
+    for (std::uint32_t r = 0; r < d.RowCount(); ++r) {
+      std::size_t c = 0;
+      std::uint32_t i = 0;
+      if (!failed[r] && FindChange(d.Row(r).ChangeId(), &c, &i)) AcceptEntry(c, i);
+    }
+    for (std::uint32_t r = 0; r < e.RowCount(); ++r) {
+      const RowView er = e.Row(r);
+      const auto deltaRow = static_cast<std::uint32_t>(er.Integer(0));
+      std::size_t c = 0;
+      std::uint32_t i = 0;
+      if (!FindChange(d.Row(deltaRow - 1).ChangeId(), &c, &i)) continue;  // already settled
+      const std::string message = er.Text8(1);
+      const std::string where = er.Text8(3);
+      const ReconcileError info{deltaRow, static_cast<std::int32_t>(er.Integer(2)), message.c_str(),
+                                where.c_str(), ReconcileAction::kSkip};
+      ReconcileAction action = info.suggested;
+      if (callback != nullptr) {
+        try {
+          action = callback(context, info);
+        } catch (...) {
+          action = ReconcileAction::kAbort;
+        }
+      }
+      if (action == ReconcileAction::kAbort) break;
+      if (action == ReconcileAction::kMerge || action == ReconcileAction::kRefresh) AcceptEntry(c, i);
+      if (action == ReconcileAction::kCancel) RemoveRow(c, i);
+    }
+    return kStatusOk;
+  });
+}
+
+}  // namespace quor::engine

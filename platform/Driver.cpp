@@ -1,0 +1,167 @@
+#include "platform/Driver.h"
+
+#include <dlfcn.h>
+#include <ini.h>
+#include <strings.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <vector>
+
+#include "platform/Codepage.h"
+#include "platform/ProgramFolder.h"
+#include "platform/driver_api.h"
+
+namespace quor::platform {
+
+struct DriverInstance {
+  QuorDriverProc proc = nullptr;
+  std::uintptr_t id = 0;
+};
+
+namespace {
+
+constexpr const char* kSystemDriversIni = "/etc/quorvod/drivers.ini";
+
+// Guards the test override of the drivers.ini path.
+std::mutex iniPathMutex;
+std::string iniPathOverride;
+
+bool FileExists(const std::string& path) {
+  struct stat info {};
+  return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::vector<std::string> CandidateInis() {
+  const char* env = std::getenv("QUORVOD_DRIVERS_INI");
+  if (env != nullptr && *env != '\0') return {env};
+  std::vector<std::string> result;
+  {
+    std::lock_guard<std::mutex> guard(iniPathMutex);
+    if (!iniPathOverride.empty()) result.push_back(iniPathOverride);
+  }
+  result.push_back(ProgramFolder() + "drivers.ini");
+  result.push_back(kSystemDriversIni);
+  return result;
+}
+
+struct Lookup {
+  std::string_view section;
+  std::string_view key;
+  std::string value;
+  bool found = false;
+};
+
+int LookupHandler(void* user, const char* section, const char* name, const char* value) {
+  auto* lookup = static_cast<Lookup*>(user);
+  // The first entry wins, as with a private-profile read.
+  if (!lookup->found && lookup->section.size() == std::strlen(section) &&
+      lookup->key.size() == std::strlen(name) &&
+      ::strncasecmp(section, lookup->section.data(), lookup->section.size()) == 0 &&
+      ::strncasecmp(name, lookup->key.data(), lookup->key.size()) == 0) {
+    lookup->value = value;
+    lookup->found = true;
+  }
+  return 1;  // keep going: a bad line elsewhere must not hide a good entry
+}
+
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+std::string Narrow(std::u16string_view text) {
+  try {
+    return Utf16ToUtf8(text);
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+}  // namespace
+
+void SetDriversIniPath(std::string path) {
+  std::lock_guard<std::mutex> guard(iniPathMutex);
+  iniPathOverride = std::move(path);
+}
+
+std::string FindDriverLibrary(std::string_view driverName, std::string_view section,
+                              std::string* iniPath) {
+  if (driverName.empty()) return {};
+  for (const std::string& ini : CandidateInis()) {
+    if (!FileExists(ini)) continue;
+    Lookup lookup{section, driverName, {}, false};
+    const int error = ini_parse(ini.c_str(), &LookupHandler, &lookup);
+    if (error != 0) {
+      std::fprintf(stderr, "%s: cannot read line %d\n", ini.c_str(), error);
+    }
+    if (!lookup.found || lookup.value.empty()) continue;
+    if (iniPath != nullptr) *iniPath = ini;
+    if (lookup.value.find('/') != std::string::npos) return lookup.value;
+    return FolderOf(ini) + lookup.value;
+  }
+  return {};
+}
+
+DriverHandle OpenDriver(std::u16string_view driverName, std::u16string_view sectionName,
+                        std::intptr_t lParam2) {
+  const std::string name = Narrow(driverName);
+  const std::string section = Narrow(sectionName);
+  std::string ini;
+  const std::string library = FindDriverLibrary(name, section, &ini);
+  if (library.empty()) {
+    std::fprintf(stderr, "driver %s: not named in [%s] of any drivers.ini\n", name.c_str(),
+                 section.c_str());
+    return nullptr;
+  }
+  // RTLD_NODELETE: the library is never unmapped (see CloseDriver).
+  void* module = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+  if (module == nullptr) {
+    const char* why = ::dlerror();
+    std::fprintf(stderr, "driver %s: %s\n", name.c_str(), why != nullptr ? why : library.c_str());
+    return nullptr;
+  }
+  auto proc = reinterpret_cast<QuorDriverProc>(::dlsym(module, QUOR_DRIVER_PROC_SYMBOL));
+  if (proc == nullptr) {
+    std::fprintf(stderr, "driver %s: %s exports no %s\n", name.c_str(), library.c_str(),
+                 QUOR_DRIVER_PROC_SYMBOL);
+    ::dlclose(module);
+    return nullptr;
+  }
+  QuorDriverOpenInfo info{};
+  info.size = sizeof info;
+  info.iniPath = ini.c_str();
+  info.driverName = name.c_str();
+  info.sectionName = section.c_str();
+  info.libraryPath = library.c_str();
+  const std::intptr_t id = proc(0, kDrvOpen, reinterpret_cast<std::intptr_t>(&info), lParam2);
+  // The reference from this dlopen is dropped; RTLD_NODELETE keeps the code
+  // mapped for the instance.
+  ::dlclose(module);
+  if (id == 0) {
+    std::fprintf(stderr, "driver %s: %s refused to open\n", name.c_str(), library.c_str());
+    return nullptr;
+  }
+  auto* instance = new (std::nothrow) DriverInstance{proc, static_cast<std::uintptr_t>(id)};
+  if (instance == nullptr) proc(static_cast<std::uintptr_t>(id), kDrvClose, 0, 0);
+  return instance;
+}
+
+std::intptr_t SendDriverMessage(DriverHandle driver, std::uint32_t message, std::intptr_t lParam1,
+                                std::intptr_t lParam2) {
+  if (driver == nullptr) return 0;
+  return driver->proc(driver->id, message, lParam1, lParam2);
+}
+
+std::intptr_t CloseDriver(DriverHandle driver, std::intptr_t lParam1, std::intptr_t lParam2) {
+  if (driver == nullptr) return 0;
+  const std::intptr_t result = driver->proc(driver->id, kDrvClose, lParam1, lParam2);
+  delete driver;
+  return result;
+}
+
+}  // namespace quor::platform

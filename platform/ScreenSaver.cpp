@@ -1,0 +1,34 @@
+#include "platform/ScreenSaver.h"
+
+#include <X11/Xlib.h>
+#include <X11/extensions/dpms.h>
+#include <X11/extensions/scrnsaver.h>
+
+#include <mutex>
+
+namespace quor::platform {
+
+bool SuppressScreenSaver() {
+  // The suspension lasts as long as the client connection that asked for it,
+  // so the connection is kept open for the life of the process.
+  static std::once_flag once;
+  static bool done = false;
+  std::call_once(once, [] {
+    ::Display* dpy = XOpenDisplay(nullptr);
+    if (dpy == nullptr) return;
+    int eventBase = 0, errorBase = 0;
+    if (XScreenSaverQueryExtension(dpy, &eventBase, &errorBase)) {
+      XScreenSaverSuspend(dpy, True);
+      done = true;
+    }
+    if (DPMSQueryExtension(dpy, &eventBase, &errorBase) && DPMSCapable(dpy)) {
+      DPMSDisable(dpy);
+      done = true;
+    }
+    XFlush(dpy);
+    if (!done) XCloseDisplay(dpy);
+  });
+  return done;
+}
+
+}  // namespace quor::platform

@@ -1,0 +1,170 @@
+// The decoder binding seen from the driver's side: requests are observed in
+// the sim driver's log after a real dlopen of libreeldrv-sim.so.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "drivers/DriverTestSupport.h"
+#include "player/FMPAPI.h"
+
+namespace quor::player {
+namespace {
+
+using testing::LogLine;
+using testing::ReadLog;
+using testing::ScopedEnv;
+using testing::TempDir;
+
+constexpr std::uint32_t kOpenMessage = 3;
+constexpr std::uint32_t kCloseMessage = 4;
+
+class Fmpapi : public ::testing::Test {
+ protected:
+  Fmpapi()
+      : ini_("QUORVOD_DRIVERS_INI",
+             dir_.Write("drivers.ini",
+                        testing::DriversIni(testing::BinDir() + "/libreeldrv-sim.so"))),
+        log_("QUORVOD_DRIVER_LOG", dir_.File("sim.log")) {}
+
+  void SetUp() override {
+    DecoderOpen();
+    ASSERT_TRUE(DecoderIsOpen());
+  }
+  void TearDown() override { DecoderClose(); }
+
+  // The log lines of decoder requests (the open and close left out).
+  std::vector<LogLine> Requests() const {
+    std::vector<LogLine> requests;
+    for (const LogLine& line : ReadLog(dir_.File("sim.log"))) {
+      if (line.message == kDecoderMessage) requests.push_back(line);
+    }
+    return requests;
+  }
+
+  TempDir dir_;
+  ScopedEnv ini_;
+  ScopedEnv log_;
+};
+
+TEST_F(Fmpapi, EdgeCasesOfThePacking) {
+  const std::string path = "\\\\ktvserver\\quorvod\\song-3s.mpg";
+  const std::uint16_t stream = DecoderOpenFile(1, path);
+  DecoderGetValue(3, 518);
+  DecoderPause(0x0105);
+
+  const auto requests = Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  // DecoderOpenFile(1, path): 0x00010001 and the address of the path text.
+  EXPECT_EQ(requests[0].lParam1, 0x00010001u);
+  EXPECT_EQ(requests[0].lParam2, reinterpret_cast<std::uintptr_t>(path.c_str()));
+  EXPECT_EQ(requests[0].text, path);
+  EXPECT_EQ(requests[0].result, stream);
+  // DecoderGetValue(3, 518): 0x0206030A and 0.
+  EXPECT_EQ(requests[1].lParam1, 0x0206030Au);
+  EXPECT_EQ(requests[1].lParam2, 0u);
+  // A StreamHandle of 0x0105 travels as handle byte 0x05.
+  EXPECT_EQ(requests[2].lParam1, 0x00000504u);
+}
+
+TEST_F(Fmpapi, EveryCommandOperationSendsItsParameters) {
+  struct Case {
+    const char* name;
+    std::function<void()> call;
+    std::uint64_t first;
+    std::uint64_t second;
+  };
+  const Case cases[] = {
+      {"Control", [] { DecoderControl(0x1207, 768, 0); }, 0x03000703u, 0},
+      {"ControlSeek", [] { DecoderControl(7, 2, 512); }, 0x00020703u, 512},
+      {"Pause", [] { DecoderPause(7); }, 0x00000704u, 0},
+      {"EndStream", [] { DecoderEndStream(0xFF07); }, 0x00000705u, 0},
+      {"SetParam", [] { DecoderSetParam(7, 514, 100); }, 0x02020706u, 100},
+      {"Select", [] { DecoderSelect(7, 36, 3); }, 0x00240708u, 3},
+      {"SetValue", [] { DecoderSetValue(7, 1298, 6553600); }, 0x05120709u, 6553600},
+      {"GetValue", [] { DecoderGetValue(7, 1283); }, 0x0503070Au, 0},
+      {"SendAllOnes", [] { DecoderSend(0xFF, 0xFF, 0xFFFF, 0xFFFFFFFF); }, 0xFFFFFFFFu,
+       0xFFFFFFFFu},
+      {"SendZero", [] { DecoderSend(0, 0, 0, 0); }, 0, 0},
+  };
+  for (const Case& c : cases) c.call();
+
+  const auto requests = Requests();
+  ASSERT_EQ(requests.size(), std::size(cases));
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(cases[i].name);
+    // lParam1 is zero-extended: a code with its top bit set is no negative number.
+    EXPECT_EQ(requests[i].lParam1, cases[i].first);
+    EXPECT_EQ(requests[i].lParam2, cases[i].second);
+  }
+}
+
+TEST_F(Fmpapi, ResultsComeBackUnchanged) {
+  const std::uint16_t stream = DecoderOpenFile(1, "/media/a-3s-2a.mpg");
+  EXPECT_EQ(stream, 1);
+  EXPECT_EQ(DecoderGetValue(stream, 531), 3000u);
+  EXPECT_EQ(DecoderGetValue(stream, 1538), 3u);
+  // Nothing plays before the start, but a live stream never reads 0.
+  EXPECT_GE(DecoderGetValue(stream, 518), 1u);
+  EXPECT_EQ(DecoderSend(kCommandGetValue, static_cast<std::uint8_t>(stream), 1283, 0),
+            200u * 65536 + 200);
+  // The next open gets the next handle.
+  EXPECT_EQ(DecoderOpenFile(1, "/media/b.mpg"), 2);
+}
+
+TEST_F(Fmpapi, OpenAndCloseReachTheDriverOnce) {
+  DecoderClose();
+  EXPECT_FALSE(DecoderIsOpen());
+  EXPECT_EQ(DecoderGetValue(1, 518), 0u);  // a null handle: nothing is sent
+  const auto lines = ReadLog(dir_.File("sim.log"));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].message, kOpenMessage);
+  EXPECT_NE(lines[0].result, 0u);
+  EXPECT_EQ(lines[1].message, kCloseMessage);
+  EXPECT_EQ(lines[1].lParam1, 0u);
+  EXPECT_EQ(lines[1].lParam2, 0u);
+
+  // Opening twice closes the first instance.
+  DecoderOpen();
+  DecoderOpen();
+  DecoderClose();
+  std::size_t opens = 0;
+  std::size_t closes = 0;
+  for (const LogLine& line : ReadLog(dir_.File("sim.log"))) {
+    opens += line.message == kOpenMessage;
+    closes += line.message == kCloseMessage;
+  }
+  EXPECT_EQ(opens, 3u);
+  EXPECT_EQ(closes, 3u);
+  DecoderOpen();  // for TearDown
+}
+
+TEST(FmpapiWithoutDriver, EveryRequestReturnsZero) {
+  TempDir dir;
+  for (const std::string& ini :
+       {testing::DriversIni(dir.File("libnowhere.so")),
+        std::string("[Drivers32]\nother=libreeldrv-sim.so\n"), std::string("\x01\xFF[[[\n=\n")}) {
+    ScopedEnv env("QUORVOD_DRIVERS_INI", dir.Write("drivers.ini", ini));
+    DecoderOpen();
+    EXPECT_FALSE(DecoderIsOpen());
+    EXPECT_EQ(DecoderOpenFile(1, "/media/a-3s.mpg"), 0);
+    EXPECT_EQ(DecoderGetValue(1, 531), 0u);
+    EXPECT_EQ(DecoderSend(kCommandGetValue, 1, 1283, 0), 0u);
+    DecoderControl(1, 768, 0);
+    DecoderPause(1);
+    DecoderEndStream(1);
+    DecoderSetParam(1, 512, 5);
+    DecoderSelect(1, 36, 2);
+    DecoderSetValue(1, 1283, 5);
+    DecoderClose();
+  }
+  // No drivers.ini at all.
+  ScopedEnv env("QUORVOD_DRIVERS_INI", dir.File("absent.ini"));
+  DecoderOpen();
+  EXPECT_FALSE(DecoderIsOpen());
+  EXPECT_EQ(DecoderGetValue(1, 518), 0u);
+  DecoderClose();
+}
+
+}  // namespace
+}  // namespace quor::player

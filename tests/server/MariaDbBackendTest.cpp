@@ -1,0 +1,93 @@
+// What only the MariaDB backend does: connecting, its column types, long
+// values fetched in pieces, and a connection the server dropped.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "server/SqlBackend.h"
+#include "tests/server/MariaDbTestServer.h"
+#include "tests/server/SqlTestCatalogue.h"
+
+namespace quor::server {
+namespace {
+
+using ::testing::HasSubstr;
+
+class MariaDbBackendTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string whyNot;
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    catalogue_ = testing::SqlTestCatalogue::Create(testing::Flavour::MariaDb,
+                                                   std::string("M") + info->name(), whyNot);
+    if (!catalogue_) GTEST_SKIP() << "MariaDB tests skipped: " << whyNot;
+    server_ = testing::MariaDbTestServer::Shared(whyNot);
+    backend_ = catalogue_->Open();
+  }
+  std::unique_ptr<testing::SqlTestCatalogue> catalogue_;
+  testing::MariaDbTestServer* server_ = nullptr;
+  std::unique_ptr<SqlBackend> backend_;
+};
+
+TEST_F(MariaDbBackendTest, ReportsWhyItCannotConnect) {
+  MariaDbAddress wrongPassword = server_->Address("mysql");
+  wrongPassword.password = "not-the-password";
+  try {
+    OpenMariaDbBackend(wrongPassword);
+    FAIL() << "connected with a wrong password";
+  } catch (const SqlError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("Cannot connect to MariaDB at 127.0.0.1:"));
+  }
+  MariaDbAddress nobody = server_->Address("mysql");
+  nobody.port = 1;  // nothing listens there
+  EXPECT_THROW(OpenMariaDbBackend(nobody), SqlError);
+}
+
+TEST_F(MariaDbBackendTest, RefusesAQueryThatReturnsNoRows) {
+  try {
+    backend_->OpenReadOnly("select 1 into @x");
+    FAIL() << "accepted";
+  } catch (const SqlError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("returns rows"));
+  }
+}
+
+TEST_F(MariaDbBackendTest, FetchesLongValuesWholeAndTypesServerColumns) {
+  catalogue_->Admin(
+      "create table wide (id int, body mediumtext, u bigint unsigned, d decimal(8,2), "
+      "at datetime);"
+      "insert into wide values (1, repeat('歌', 10000), 18446744073709551615, 12.50, "
+      "'2026-12-08 01:02:03'), (2, 'short', 0, null, null)");
+  auto cursor = backend_->OpenReadOnly("select id, body, u, d, at from wide order by id");
+  const auto& columns = cursor->Columns();
+  EXPECT_EQ(columns[0].type, FieldType::Int32);
+  EXPECT_EQ(columns[1].type, FieldType::Text);
+  EXPECT_EQ(columns[2].type, FieldType::Text);
+  EXPECT_EQ(columns[3].type, FieldType::Text);
+  EXPECT_EQ(columns[4].type, FieldType::Text);
+  ASSERT_TRUE(cursor->Step());
+  std::string expected;
+  for (int i = 0; i < 10000; ++i) expected += "歌";
+  EXPECT_EQ(cursor->Text(1), expected);
+  EXPECT_EQ(cursor->Text(2), "18446744073709551615");
+  EXPECT_EQ(cursor->Text(3), "12.50");
+  EXPECT_EQ(cursor->Text(4), "2026-12-08 01:02:03");
+  ASSERT_TRUE(cursor->Step());
+  EXPECT_EQ(cursor->Text(1), "short");
+  EXPECT_TRUE(cursor->IsNull(3));
+  EXPECT_FALSE(cursor->Step());
+}
+
+TEST_F(MariaDbBackendTest, ConnectsAgainAfterTheServerDroppedTheConnection) {
+  auto id = backend_->OpenReadOnly("select connection_id()");
+  ASSERT_TRUE(id->Step());
+  const std::int64_t connectionId = id->Integer(0);
+  id.reset();
+  server_->Admin("kill " + std::to_string(connectionId));
+  auto cursor = backend_->OpenReadOnly("select count(*) from vodinfo");
+  ASSERT_TRUE(cursor->Step());
+  EXPECT_EQ(cursor->Integer(0), 25);
+}
+
+}  // namespace
+}  // namespace quor::server

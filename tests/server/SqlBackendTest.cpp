@@ -1,0 +1,265 @@
+// The behaviour both SQL backends share, run against a real SQLite file and a
+// real mariadbd.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "server/SqlBackend.h"
+#include "tests/server/SqlTestCatalogue.h"
+
+namespace quor::server {
+namespace {
+
+using testing::Flavour;
+using testing::SqlTestCatalogue;
+using ::testing::HasSubstr;
+
+class SqlBackendTest : public ::testing::TestWithParam<Flavour> {
+ protected:
+  void SetUp() override {
+    std::string whyNot;
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    catalogue_ = SqlTestCatalogue::Create(GetParam(), info->name(), whyNot);
+    if (!catalogue_) GTEST_SKIP() << "MariaDB tests skipped: " << whyNot;
+    backend_ = catalogue_->Open();
+    // The server does this once at start, before any session reads.
+    backend_->EnsureRoomCallTable();
+  }
+
+  // Every row of a statement, each value as text ("<null>" for NULL).
+  std::vector<std::vector<std::string>> All(const std::string& sql) {
+    auto cursor = backend_->OpenReadOnly(sql);
+    std::vector<std::vector<std::string>> rows;
+    while (cursor->Step()) rows.push_back(RowText(*cursor));
+    return rows;
+  }
+
+  static std::vector<std::string> RowText(const SqlCursor& cursor) {
+    std::vector<std::string> row;
+    for (std::size_t i = 0; i < cursor.Columns().size(); ++i) {
+      if (cursor.IsNull(i)) {
+        row.emplace_back("<null>");
+        continue;
+      }
+      switch (cursor.Columns()[i].type) {
+        case FieldType::Int32:
+        case FieldType::Int64:
+          row.push_back(std::to_string(cursor.Integer(i)));
+          break;
+        case FieldType::Real:
+          row.push_back(std::to_string(cursor.Real(i)));
+          break;
+        default:
+          row.emplace_back(cursor.Text(i));
+      }
+    }
+    return row;
+  }
+
+  std::string SongCount() { return All("select count(*) from vodinfo")[0][0]; }
+
+  std::string RefusalOf(const std::string& sql) {
+    try {
+      backend_->OpenReadOnly(sql);
+    } catch (const SqlError& e) {
+      return e.what();
+    }
+    return "(accepted)";
+  }
+
+  std::unique_ptr<SqlTestCatalogue> catalogue_;
+  std::unique_ptr<SqlBackend> backend_;
+};
+
+TEST_P(SqlBackendTest, RefusesEveryStatementThatIsNotOneReadOnlyQuery) {
+  EXPECT_THAT(RefusalOf("delete from vodinfo"), HasSubstr("read-only"));
+  EXPECT_THAT(RefusalOf("select 1; delete from vodinfo"), HasSubstr("one statement"));
+  EXPECT_THAT(RefusalOf("select 1;delete from vodinfo;"), HasSubstr("one statement"));
+  EXPECT_THAT(RefusalOf("update vodinfo set SINGER='x'"), HasSubstr("read-only"));
+  EXPECT_THAT(RefusalOf("insert into vodinfo (SINGID) values (1)"), HasSubstr("read-only"));
+  EXPECT_NE(RefusalOf("drop table vodinfo"), "(accepted)");
+  EXPECT_NE(RefusalOf("create table intruder (i integer)"), "(accepted)");
+  EXPECT_NE(RefusalOf("begin"), "(accepted)");
+  EXPECT_THAT(RefusalOf(""), HasSubstr("empty"));
+  EXPECT_THAT(RefusalOf(" ; "), HasSubstr("empty"));
+  EXPECT_THAT(RefusalOf("selec SINGID from vodinfo"), HasSubstr("SQL error"));
+
+  EXPECT_EQ(SongCount(), "25");
+  EXPECT_EQ(All("select SINGER from vodinfo where SINGID=10001")[0][0], "刘德华");
+  EXPECT_THROW(All("select * from intruder"), SqlError);
+}
+
+TEST_P(SqlBackendTest, AcceptsOneQueryWithTrailingSeparators) {
+  EXPECT_EQ(All("select SINGID from vodinfo where SINGID=10002;").size(), 1u);
+  EXPECT_EQ(All("select SINGID from vodinfo where SINGID=10002 ;\n ; ").size(), 1u);
+  // The lookup of the song path sends the number with a trailing blank.
+  EXPECT_EQ(All("select PATH1 from vodinfo where SINGID=10003 ")[0][0], "V:/songs/10003.mpg");
+}
+
+TEST_P(SqlBackendTest, RunsTheTerminalsStatementsAsWritten) {
+  // Double-quoted literals and column names in another letter case.
+  EXPECT_EQ(All("select * from singer where SEX=\"男\"").size(), 1u);
+  EXPECT_EQ(All("select * from singer where SEX=\"组合\"")[0][1], "五月天");
+  EXPECT_EQ(All("select SINGID,SINGNAME,SINGER from vodinfo where SINGER=\"刘德华\"").size(), 12u);
+  EXPECT_EQ(All("select SINGID,SINGNAME,SINGER from vodinfo where Singer=\"王菲\"").size(), 12u);
+  EXPECT_EQ(All("select SINGID,SINGNAME,SINGER from vodinfo where TYPE='流行'").size(), 25u);
+  EXPECT_EQ(All("select SINGID,SINGNAME,SINGER from vodinfo where FIRSTWORD like \"GQ2%\"").size(),
+            7u);  // GQ2, GQ20 to GQ25
+}
+
+TEST_P(SqlBackendTest, ReportsColumnNamesAndTypesAsTheDatabaseDoes) {
+  auto cursor = backend_->OpenReadOnly("select SINGID,SINGNAME,SINGER from vodinfo");
+  const auto& columns = cursor->Columns();
+  ASSERT_EQ(columns.size(), 3u);
+  EXPECT_EQ(columns[0].name, "SINGID");
+  EXPECT_EQ(columns[0].type, catalogue_->IntegerType());
+  EXPECT_EQ(columns[1].name, "SINGNAME");
+  EXPECT_EQ(columns[1].type, FieldType::Text);
+  EXPECT_EQ(columns[1].size, 50u);
+
+  auto singer = backend_->OpenReadOnly("select * from singer");
+  ASSERT_EQ(singer->Columns().size(), 3u);
+  EXPECT_EQ(singer->Columns()[2].name, "Path");
+
+  auto typed = backend_->OpenReadOnly("select small, big, r, t, b, 1 + 1 as two from typed");
+  const auto& t = typed->Columns();
+  EXPECT_EQ(t[0].type, catalogue_->IntegerType());
+  EXPECT_EQ(t[1].type, FieldType::Int64);
+  EXPECT_EQ(t[2].type, FieldType::Real);
+  EXPECT_EQ(t[3].type, FieldType::Text);
+  EXPECT_EQ(t[4].type, FieldType::Blob);
+  EXPECT_EQ(t[5].name, "two");
+  EXPECT_TRUE(t[5].type == FieldType::Int64 || t[5].type == FieldType::Int32);
+}
+
+TEST_P(SqlBackendTest, ReadsTypedValuesAndNulls) {
+  auto cursor = backend_->OpenReadOnly("select small, big, r, t, b from typed");
+  ASSERT_TRUE(cursor->Step());
+  EXPECT_EQ(cursor->Integer(0), 7);
+  EXPECT_EQ(cursor->Integer(1), 1099511627776LL);
+  EXPECT_DOUBLE_EQ(cursor->Real(2), 2.5);
+  EXPECT_EQ(cursor->Text(3), "中文");
+  EXPECT_EQ(cursor->Text(4), std::string_view("\x00\xFF\x41", 3));
+  for (std::size_t i = 0; i < 5; ++i) EXPECT_FALSE(cursor->IsNull(i));
+
+  ASSERT_TRUE(cursor->Step());
+  EXPECT_EQ(cursor->Integer(0), -3);
+  EXPECT_EQ(cursor->Integer(1), -9000000000LL);
+  EXPECT_DOUBLE_EQ(cursor->Real(2), -0.125);
+  EXPECT_FALSE(cursor->IsNull(3));  // empty text is not NULL
+  EXPECT_EQ(cursor->Text(3), "");
+
+  ASSERT_TRUE(cursor->Step());
+  for (std::size_t i = 0; i < 5; ++i) {
+    EXPECT_TRUE(cursor->IsNull(i)) << "column " << i;
+    EXPECT_EQ(cursor->Text(i), "");
+  }
+  EXPECT_FALSE(cursor->Step());
+  EXPECT_FALSE(cursor->Step());
+}
+
+TEST_P(SqlBackendTest, KeepsChineseTextAndTextOutsideGbkByteForByte) {
+  const auto rows = All("select SINGNAME, SINGER from vodinfo order by SINGID");
+  ASSERT_EQ(rows.size(), testing::kSongTitles.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(rows[i][0], testing::kSongTitles[i]);
+  EXPECT_EQ(rows[24][0], testing::kOutsideGbkTitle);
+  EXPECT_EQ(rows[24][1], "<null>");
+  const auto found =
+      All(std::string("select SINGID from vodinfo where SINGNAME=\"") + testing::kOutsideGbkTitle +
+          "\"");
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0][0], "10025");
+}
+
+TEST_P(SqlBackendTest, PagesLiveCursorsBesideOtherStatementsAndInserts) {
+  backend_->EnsureRoomCallTable();
+  auto songs = backend_->OpenReadOnly("select SINGID from vodinfo order by SINGID");
+  auto singers = backend_->OpenReadOnly("select SINGNAME from singer order by SINGNAME");
+  std::vector<std::int64_t> seen;
+  int page = 0;
+  for (;;) {
+    int n = 0;
+    while (n < 7 && songs->Step()) {
+      seen.push_back(songs->Integer(0));
+      ++n;
+    }
+    if (n < 7) break;
+    // Between two packets the session does other work on the same backend.
+    EXPECT_EQ(All("select count(*) from singer")[0][0], "3");
+    backend_->InsertRow("roomcall", {"ClientName", "CalledAt", "Peer"},
+                        {SqlText{"Room" + std::to_string(++page)},
+                         SqlText{"2026-12-08 01:00:00"}, SqlText{"127.0.0.1:5000"}});
+    ASSERT_TRUE(singers->Step());
+  }
+  ASSERT_EQ(seen.size(), 25u);
+  for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(seen[i], 10001 + std::int64_t(i));
+  EXPECT_FALSE(songs->Step());
+  EXPECT_EQ(All("select count(*) from roomcall")[0][0], "3");
+}
+
+TEST_P(SqlBackendTest, DroppingALiveCursorResetsTheStatement) {
+  auto cursor = backend_->OpenReadOnly("select SINGID from vodinfo order by SINGID");
+  ASSERT_TRUE(cursor->Step());
+  cursor.reset();
+  cursor = backend_->OpenReadOnly("select SINGID from vodinfo order by SINGID desc");
+  ASSERT_TRUE(cursor->Step());
+  EXPECT_EQ(cursor->Integer(0), 10025);
+  backend_->EnsureRoomCallTable();
+  cursor.reset();
+  backend_->InsertRow("roomcall", {"ClientName", "CalledAt", "Peer"},
+                      {SqlText{"Room1"}, SqlText{"2026-12-08 01:00:00"}, SqlText{"peer"}});
+  EXPECT_EQ(All("select ClientName from roomcall")[0][0], "Room1");
+}
+
+TEST_P(SqlBackendTest, CreatesTheRoomCallTableOnceAndInsertsBoundValues) {
+  backend_->EnsureRoomCallTable();
+  backend_->EnsureRoomCallTable();  // kept as it is when present
+  EXPECT_EQ(backend_->TableColumns("roomcall"),
+            (std::vector<std::string>{"ClientName", "CalledAt", "Peer"}));
+  // Bound values: quotes and statement text go in as data.
+  const std::string hostile = "Room'1\"; delete from vodinfo; --";
+  backend_->InsertRow("roomcall", {"ClientName", "CalledAt", "Peer"},
+                      {SqlText{hostile}, SqlText{"2026-12-08 01:02:03"}, SqlText{"10.0.0.7:4000"}});
+  const auto rows = All("select ClientName, CalledAt, Peer from roomcall");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][0], hostile);
+  EXPECT_EQ(rows[0][1], "2026-12-08 01:02:03");
+  EXPECT_EQ(rows[0][2], "10.0.0.7:4000");
+  EXPECT_EQ(SongCount(), "25");
+  // A constraint failure is an error of that row, not of the backend.
+  EXPECT_THROW(backend_->InsertRow("roomcall", {"ClientName", "CalledAt", "Peer"},
+                                   {std::monostate{}, SqlText{"2026-12-08 01:02:03"}, SqlText{"x"}}),
+               SqlError);
+  EXPECT_THROW(backend_->TableColumns("nosuchtable"), SqlError);
+  EXPECT_THROW(backend_->InsertRow("roomcall", {"ClientName"}, {}), SqlError);
+}
+
+TEST_P(SqlBackendTest, StopsAStatementThatRunsPastTheTimeLimit) {
+  backend_->SetStatementTimeLimit(300);
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    // 25^6 row combinations: minutes of work without the limit.
+    auto cursor = backend_->OpenReadOnly(
+        "select count(*) from vodinfo a, vodinfo b, vodinfo c, vodinfo d, vodinfo e, vodinfo f "
+        "where a.SINGNAME <> f.SINGER");
+    while (cursor->Step()) {
+    }
+    FAIL() << "the statement was not stopped";
+  } catch (const SqlError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("longer than"));
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  backend_->SetStatementTimeLimit(kDefaultStatementTimeLimitMs);
+  EXPECT_EQ(SongCount(), "25");  // the backend goes on working
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, SqlBackendTest,
+                         ::testing::Values(Flavour::Sqlite, Flavour::MariaDb),
+                         [](const auto& info) {
+                           return info.param == Flavour::Sqlite ? "Sqlite" : "MariaDb";
+                         });
+
+}  // namespace
+}  // namespace quor::server

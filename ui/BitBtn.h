@@ -1,0 +1,38 @@
+#pragma once
+// A picture button: its face is its glyph (a bitmap), drawn with a margin
+// from the left edge: -1 centres the glyph, n >= 0 puts it n pixels from the
+// left (vertically it is always centred). The focus cue moves the margin
+// between -1 and 1, so the focused button's picture shifts. While pressed the
+// glyph moves one pixel down and right, as push buttons always have.
+// GUI thread only.
+
+#include <QAbstractButton>
+#include <QImage>
+
+namespace quor::ui {
+
+class BitBtn : public QAbstractButton {
+  Q_OBJECT
+ public:
+  explicit BitBtn(QWidget* parent = nullptr);
+
+  void SetGlyph(const QImage& glyph);
+  const QImage& Glyph() const { return glyph_; }
+
+  void SetMargin(int margin);
+  int Margin() const { return margin_; }
+
+  // The top-left corner at which the glyph is drawn (not pressed).
+  QPoint GlyphOrigin() const;
+
+  QSize sizeHint() const override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QImage glyph_;
+  int margin_ = -1;
+};
+
+}  // namespace quor::ui

@@ -1,0 +1,38 @@
+#include "ui/Label.h"
+
+#include <QMouseEvent>
+
+namespace quor::ui {
+
+QColor ColourOf(std::uint32_t value) {
+  return QColor(static_cast<int>(value & 0xFF), static_cast<int>((value >> 8) & 0xFF),
+                static_cast<int>((value >> 16) & 0xFF));
+}
+
+Label::Label(QWidget* parent) : QLabel(parent) {
+  setAttribute(Qt::WA_TranslucentBackground, true);
+  setAutoFillBackground(false);
+  SetFontColour(0);
+}
+
+void Label::SetFontColour(std::uint32_t value) {
+  fontColour_ = value;
+  QPalette p = palette();
+  p.setColor(QPalette::WindowText, ColourOf(value));
+  setPalette(p);
+}
+
+// A click is a press and a release of the left button over the label.
+void Label::mousePressEvent(QMouseEvent* event) {
+  pressed_ = event->button() == Qt::LeftButton;
+  event->accept();
+}
+
+void Label::mouseReleaseEvent(QMouseEvent* event) {
+  const bool click = pressed_ && event->button() == Qt::LeftButton && rect().contains(event->pos());
+  pressed_ = false;
+  event->accept();
+  if (click) emit clicked();
+}
+
+}  // namespace quor::ui

@@ -1,0 +1,39 @@
+#pragma once
+// A transparent text label that reports clicks. Its font colour is held as a
+// colour value with red in the low byte and blue in the third (0xFF0000 is
+// blue, 0xFFFFFF white): the song rows use the colour as state, so it is
+// kept exactly as set rather than read back from the palette.
+// GUI thread only.
+
+#include <QLabel>
+#include <cstdint>
+
+namespace quor::ui {
+
+inline constexpr std::uint32_t kColourWhite = 0xFFFFFF;
+inline constexpr std::uint32_t kColourBlue = 0xFF0000;
+
+// The QColor of a colour value (red low byte, green, blue high byte).
+QColor ColourOf(std::uint32_t value);
+
+class Label : public QLabel {
+  Q_OBJECT
+ public:
+  explicit Label(QWidget* parent = nullptr);
+
+  void SetFontColour(std::uint32_t value);
+  std::uint32_t FontColour() const { return fontColour_; }
+
+ signals:
+  void clicked();
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
+ private:
+  std::uint32_t fontColour_ = 0;
+  bool pressed_ = false;
+};
+
+}  // namespace quor::ui

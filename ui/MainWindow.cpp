@@ -1,0 +1,391 @@
+#include "ui/MainWindow.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFocusEvent>
+#include <QFrame>
+#include <QLineEdit>
+#include <QScreen>
+#include <QShortcut>
+#include <QShowEvent>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "ui/Layout.h"
+#include "ui/RoundedRegion.h"
+#include "ui/ScreenSaverFilter.h"
+
+// The pictures are compiled into this library; a static library needs its
+// resources registered by hand.
+static void InitAssets() { Q_INIT_RESOURCE(assets); }
+
+namespace quor::ui {
+namespace {
+
+MainWindow* gMainForm = nullptr;
+
+constexpr int kTimerInterval = 500;
+
+// Number at the end of a control name ("songlistLabel3" -> 3), 0 when none.
+int TrailingNumber(std::string_view name) {
+  std::size_t i = name.size();
+  while (i > 0 && name[i - 1] >= '0' && name[i - 1] <= '9') --i;
+  int n = 0;
+  for (std::size_t j = i; j < name.size(); ++j) n = n * 10 + (name[j] - '0');
+  return n;
+}
+
+// The name without its trailing number ("songlistLabel3" -> "songlistLabel").
+std::string_view Family(std::string_view name) {
+  std::size_t i = name.size();
+  while (i > 0 && name[i - 1] >= '0' && name[i - 1] <= '9') --i;
+  return name.substr(0, i);
+}
+
+QImage AssetOrNull(const QString& file) {
+  try {
+    return LoadPicture(QStringLiteral(":/assets/") + file);
+  } catch (const std::exception& e) {
+    // The pictures are built into the program; a missing one is a broken
+    // build, not something the room can fix. The control stays blank.
+    std::fprintf(stderr, "quorvod: %s\n", e.what());
+    return {};
+  }
+}
+
+void SetTextColours(QWidget* w, const QColor& text, const QColor& base) {
+  QPalette p = w->palette();
+  p.setColor(QPalette::WindowText, text);
+  p.setColor(QPalette::Text, text);
+  p.setColor(QPalette::Base, base);
+  w->setPalette(p);
+}
+
+template <class T, std::size_t N>
+void Put(std::array<T*, N>& family, std::string_view name, QWidget* w) {
+  const int n = TrailingNumber(name);
+  if (n > 0 && static_cast<std::size_t>(n) < N) family[static_cast<std::size_t>(n)] = static_cast<T*>(w);
+}
+
+}  // namespace
+
+MainWindow* MainForm() { return gMainForm; }
+
+MainWindow::MainWindow(ShellServices& shell, Notifier& notifier, QWidget* parent)
+    : QWidget(parent), shell_(shell), notifier_(notifier) {
+  InitAssets();
+  gMainForm = this;
+  setObjectName(QStringLiteral("MainForm"));
+  setWindowTitle(QString::fromUtf8(kCaption));
+  setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+  // The system button-face colour, hidden by the background picture.
+  QPalette p = palette();
+  p.setColor(QPalette::Window, p.color(QPalette::Button));
+  setPalette(p);
+  setAutoFillBackground(true);
+  setFont(DefaultFont());
+  resize(kClientWidth, kClientHeight);
+  CreateControls();
+  BindControls();
+  BuildGroups();
+  SetTabOrder();
+  // The service person's way out of the borderless kiosk window.
+  auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_End), this);
+  quit->setContext(Qt::ApplicationShortcut);
+  connect(quit, &QShortcut::activated, this, &QWidget::close);
+  Guarded([this] { FormCreate(); });
+}
+
+MainWindow::~MainWindow() {
+  if (screenSaverFilter_ != nullptr) qApp->removeEventFilter(screenSaverFilter_);
+  if (gMainForm == this) gMainForm = nullptr;
+}
+
+void MainWindow::CreateControls() {
+  // Pictures and labels are drawn in creation order; buttons, the panel and
+  // the edit boxes stay above every picture and label of their parent.
+  std::vector<QWidget*> windowed;
+  for (const ControlSpec& spec : ControlTable()) {
+    QWidget* parent = spec.parent == nullptr ? this : Control(spec.parent);
+    QWidget* w = nullptr;
+    switch (spec.kind) {
+      case ControlKind::kPicture: {
+        auto* pic = new Picture(parent);
+        pic->SetStretch(spec.stretch);
+        if (spec.picture != nullptr) pic->SetImage(AssetOrNull(QString::fromLatin1(spec.picture)));
+        w = pic;
+        break;
+      }
+      case ControlKind::kLabel: {
+        auto* label = new Label(parent);
+        label->setFont(SongFont(spec.fontPixels, true));
+        label->SetFontColour(kColourWhite);
+        label->setAlignment(spec.centred ? (Qt::AlignHCenter | Qt::AlignTop)
+                                         : (Qt::AlignLeft | Qt::AlignTop));
+        label->setWordWrap(false);
+        w = label;
+        break;
+      }
+      case ControlKind::kButton: {
+        auto* button = new BitBtn(parent);
+        button->SetGlyph(AssetOrNull(QString::fromLatin1(spec.name) + QStringLiteral(".bmp")));
+        w = button;
+        break;
+      }
+      case ControlKind::kPanel: {
+        auto* panel = new QFrame(parent);
+        panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+        panel->setLineWidth(1);
+        panel->setAutoFillBackground(true);
+        w = panel;
+        break;
+      }
+      case ControlKind::kEdit: {
+        auto* edit = new QLineEdit(parent);
+        edit->setReadOnly(true);
+        edit->setFrame(false);
+        edit->setMaxLength(spec.maxLength);
+        edit->setFont(SongFont(spec.fontPixels, true));
+        SetTextColours(edit, Qt::white, Qt::black);
+        edit->setAutoFillBackground(true);
+        w = edit;
+        break;
+      }
+    }
+    w->setObjectName(QString::fromLatin1(spec.name));
+    if (spec.width == 0)
+      w->setGeometry(parent->rect());
+    else
+      w->setGeometry(spec.left, spec.top, spec.width, spec.height);
+    if (spec.handCursor) w->setCursor(Qt::PointingHandCursor);
+    if (spec.tabOrder >= 0)
+      w->setFocusPolicy(spec.kind == ControlKind::kPanel ? Qt::NoFocus
+                        : spec.tabStop                    ? Qt::StrongFocus
+                                                          : Qt::ClickFocus);
+    else
+      w->setFocusPolicy(Qt::NoFocus);
+    if (spec.kind == ControlKind::kButton || spec.kind == ControlKind::kPanel ||
+        spec.kind == ControlKind::kEdit)
+      windowed.push_back(w);
+    w->setVisible(spec.shown);
+    controls_.emplace_back(spec.name, w);
+  }
+  for (QWidget* w : windowed) w->raise();
+
+  mainTimer = new QTimer(this);
+  mainTimer->setObjectName(QStringLiteral("mainTimer"));
+  mainTimer->setInterval(kTimerInterval);
+  connect(mainTimer, &QTimer::timeout, this, [this] { Guarded([this] { mainTimerTimer(); }); });
+  mainTimer->start();
+}
+
+void MainWindow::BindControls() {
+  for (const auto& [name, w] : controls_) {
+    const std::string_view family = Family(name);
+    if (name == "BGImage") BGImage = static_cast<Picture*>(w);
+    else if (name == "infoLabel") infoLabel = static_cast<Label*>(w);
+    else if (name == "photoprevBitBtn1") photoprevBitBtn1 = static_cast<BitBtn*>(w);
+    else if (name == "photonextBitBtn2") photonextBitBtn2 = static_cast<BitBtn*>(w);
+    else if (name == "songlistprevBitBtn1") songlistprevBitBtn1 = static_cast<BitBtn*>(w);
+    else if (name == "songlistnextBitBtn2") songlistnextBitBtn2 = static_cast<BitBtn*>(w);
+    else if (name == "selectedsongBitBtn1") selectedsongBitBtn1 = static_cast<BitBtn*>(w);
+    else if (name == "selectedsongBitBtn2") selectedsongBitBtn2 = static_cast<BitBtn*>(w);
+    else if (name == "PYselBitBtn") PYselBitBtn = static_cast<BitBtn*>(w);
+    else if (name == "BMselBitBtn") BMselBitBtn = static_cast<BitBtn*>(w);
+    else if (name == "BMnumPanel") BMnumPanel = static_cast<QFrame*>(w);
+    else if (name == "PYBGImage") PYBGImage = static_cast<Picture*>(w);
+    else if (name == "BMselImage") BMselImage = static_cast<Picture*>(w);
+    else if (name == "delnumImage") delnumImage = static_cast<Picture*>(w);
+    else if (name == "delpyImage") delpyImage = static_cast<Picture*>(w);
+    else if (name == "PYselEdit") PYselEdit = static_cast<QLineEdit*>(w);
+    else if (name == "BMnumEdit") BMnumEdit = static_cast<QLineEdit*>(w);
+    else if (family == "photonameLabel") Put(photonameLabel, name, w);
+    else if (family == "songlistLabel") Put(songlistLabel, name, w);
+    else if (family == "photoImage") Put(photoImage, name, w);
+    else if (family == "LanguageBitBtn") Put(LanguageBitBtn, name, w);
+    else if (family == "selectBitBtn") Put(selectBitBtn, name, w);
+    else if (family == "controlBitBtn") Put(controlBitBtn, name, w);
+    else if (family == "singerBitBtn") Put(singerBitBtn, name, w);
+    else if (family == "songtypeBitBtn") Put(songtypeBitBtn, name, w);
+    else if (family == "jsBitBtn") Put(jsBitBtn, name, w);
+    else if (family == "numImage") Put(numImage, name, w);
+  }
+  // The focus cue: the focus events of the marked buttons reach the two
+  // shared handlers.
+  for (const ControlSpec& spec : ControlTable())
+    if (spec.focusCue) Control(spec.name)->installEventFilter(this);
+}
+
+void MainWindow::BuildGroups() {
+  auto range = [](auto& family, std::size_t first, std::size_t last) {
+    std::vector<QWidget*> out;
+    for (std::size_t i = first; i <= last; ++i) out.push_back(family[i]);
+    return out;
+  };
+  std::vector<QWidget*> photo = range(photoImage, 1, 6);
+  for (std::size_t i = 1; i <= 6; ++i) photo.push_back(photonameLabel[i]);
+  photo.push_back(photoprevBitBtn1);
+  photo.push_back(photonextBitBtn2);
+  groups_ = std::make_unique<ControlGroups>(
+      std::vector<ControlGroups::Group>{
+          {"singerBitBtn", range(singerBitBtn, 1, 3)},
+          {"LanguageBitBtn", range(LanguageBitBtn, 1, 5)},
+          {"songtypeBitBtn", range(songtypeBitBtn, 1, 8)},
+          {"photocontrol", photo},
+          {"selectedcontrol", {selectedsongBitBtn1, selectedsongBitBtn2}},
+          {"pyselectcontrol", {PYselBitBtn, BMselBitBtn}},
+          {"JSControl", range(jsBitBtn, 1, 5)},
+      },
+      BMnumPanel, BMnumEdit, PYselEdit);
+}
+
+void MainWindow::SetTabOrder() {
+  // Each parent's windowed controls in the order of their tab numbers; the
+  // panel's own controls follow the panel in the chain.
+  std::vector<std::pair<int, QWidget*>> top, panel;
+  for (const ControlSpec& spec : ControlTable()) {
+    if (spec.tabOrder < 0) continue;
+    (spec.parent == nullptr ? top : panel).emplace_back(spec.tabOrder, Control(spec.name));
+  }
+  std::sort(top.begin(), top.end());
+  std::sort(panel.begin(), panel.end());
+  std::vector<QWidget*> chain;
+  for (const auto& [order, w] : top) {
+    chain.push_back(w);
+    if (w == BMnumPanel)
+      for (const auto& [inner, child] : panel) chain.push_back(child);
+  }
+  for (std::size_t i = 1; i < chain.size(); ++i) QWidget::setTabOrder(chain[i - 1], chain[i]);
+}
+
+QWidget* MainWindow::Control(std::string_view name) const {
+  for (const auto& [n, w] : controls_)
+    if (n == name) return w;
+  return nullptr;
+}
+
+void MainWindow::ShowControlGroup(std::string_view name, std::uint8_t show) {
+  groups_->ShowControlGroup(name, show);
+}
+
+void MainWindow::RoundButtonCorners(QWidget* window, std::uint8_t menuSized) {
+  const QSize size = menuSized == 1 ? selectBitBtn[1]->size() : controlBitBtn[1]->size();
+  window->setMask(RoundRectRegion(size.width(), size.height(), 8, 8));
+}
+
+void MainWindow::aDoOnEnter(QWidget* sender) {
+  if (auto* button = qobject_cast<BitBtn*>(sender)) button->SetMargin(1);
+}
+
+void MainWindow::aDoOnExit(QWidget* sender) {
+  if (auto* button = qobject_cast<BitBtn*>(sender)) button->SetMargin(-1);
+}
+
+void MainWindow::WMHotKey(int remoteKeyId) {
+  // The dispatch of the remote keys onto the screen's click actions comes
+  // with the remote-control handlers; until then a key does nothing.
+  (void)remoteKeyId;
+}
+
+void MainWindow::ShowFullScreen() {
+  if (const QScreen* screen = QGuiApplication::primaryScreen())
+    setGeometry(screen->geometry());
+  showFullScreen();
+  raise();
+  activateWindow();
+}
+
+void MainWindow::FormCreate() {
+  // 1. Double buffering: every paint goes to the backing store first.
+  setAttribute(Qt::WA_PaintOnScreen, false);
+  // 2. The screen-saver filter on every queued event of the application.
+  screenSaverFilter_ = new ScreenSaverFilter(this);
+  qApp->installEventFilter(screenSaverFilter_);
+  shell_.SuppressScreenSaver();
+  // 3. - 5.
+  shell_.RegisterEngine();
+  shell_.SetDisplayMode(800, 600);
+  shell_.ReadConfiguration(config_);
+  // 6. Menu buttons with the size of selectBitBtn1, player buttons with that
+  // of controlBitBtn1.
+  for (std::size_t i = 1; i <= 6; ++i) RoundButtonCorners(selectBitBtn[i], 1);
+  for (std::size_t i = 1; i <= 8; ++i) RoundButtonCorners(controlBitBtn[i], 0);
+  // 7.
+  shell_.RegisterRemoteKeys(config_);
+  // 8. The shared state, in this order.
+  state_.SelectedSongs.clear();
+  state_.QueueView = false;
+  state_.PageNo = 1;
+  state_.QueueCursor = 0;
+  state_.NextLetterPending = false;
+  state_.PlayerState = 4;
+  state_.ChannelStep = 0;
+  state_.AudioChannelInfo = 0;
+  state_.PlayPosition = 0;
+  state_.MarqueeText = kWelcomeText;
+  // 9.
+  shell_.DecoderOpen();
+}
+
+void MainWindow::FormShow() {
+  // 1. The media share, connected with the room's fixed account; the result
+  // is not looked at.
+  platform::ShareConnection share;
+  share.type = 1;
+  share.localName = "";
+  share.remoteName = config_.mediaSharePath;
+  share.provider = "";
+  share.password = "zwk";
+  share.user = "quorvod";
+  share.flags = 1;
+  shell_.ConnectShare(share);
+  // 2. and 3. come with the data module: point its SocketConnection at
+  // config_.serverIP and connect it (a failure shows "连接VOD数据服务器失败!
+  // 请查看网络是否畅通或服务器IP设置是否正确" once and start-up goes on), then
+  // open songClientDataSet, singerClientDataSet, playClientDataSet and
+  // tempClientDataSet in this order whether or not the connection succeeded.
+}
+
+bool MainWindow::FormCloseQuery() {
+  shell_.UnregisterRemoteKeys();
+  shell_.DecoderClose();
+  return true;
+}
+
+void MainWindow::mainTimerTimer() {
+  // The player's tick (status line, decoder position, next song) runs here
+  // once the player is in place.
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (!event->spontaneous()) Guarded([this] { FormShow(); });
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  // The close is always allowed, even when a shutdown step fails.
+  Guarded([this] { FormCloseQuery(); });
+  event->accept();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  if (BGImage != nullptr) BGImage->setGeometry(rect());
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
+    auto* w = qobject_cast<QWidget*>(watched);
+    Guarded([&] {
+      if (event->type() == QEvent::FocusIn)
+        aDoOnEnter(w);
+      else
+        aDoOnExit(w);
+    });
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace quor::ui

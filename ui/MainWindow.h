@@ -1,0 +1,135 @@
+#pragma once
+// MainForm: the terminal's one window. It creates and owns every control of
+// the fixed layout (by the names of the layout table), holds the shared state
+// and the configuration, and is the only QObject the toolkit calls: its
+// event handlers run inside the handler guard and forward to the classes
+// that hold the behaviour. GUI thread only.
+
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "ui/BitBtn.h"
+#include "ui/ControlGroups.h"
+#include "ui/HandlerGuard.h"
+#include "ui/Label.h"
+#include "ui/Notifier.h"
+#include "ui/Picture.h"
+#include "ui/SharedState.h"
+#include "ui/ShellServices.h"
+
+class QFrame;
+class QLineEdit;
+class QTimer;
+
+namespace quor::ui {
+
+class ScreenSaverFilter;
+
+// The window's caption (invisible: the window has no border).
+inline constexpr char kCaption[] = "QuorVOD客户端";
+
+class MainWindow : public QWidget {
+  Q_OBJECT
+ public:
+  // Creates every control, then runs FormCreate. shell and notifier must
+  // outlive the window.
+  MainWindow(ShellServices& shell, Notifier& notifier, QWidget* parent = nullptr);
+  ~MainWindow() override;
+  MainWindow(const MainWindow&) = delete;
+  MainWindow& operator=(const MainWindow&) = delete;
+
+  // The controls. Numbered families are arrays indexed by the control's
+  // number: songlistLabel[3] is songlistLabel3; element 0 is unused (null).
+  Picture* BGImage = nullptr;
+  std::array<Label*, 7> photonameLabel{};
+  std::array<Label*, 8> songlistLabel{};
+  std::array<Picture*, 7> photoImage{};
+  Label* infoLabel = nullptr;
+  std::array<BitBtn*, 6> LanguageBitBtn{};
+  std::array<BitBtn*, 7> selectBitBtn{};
+  std::array<BitBtn*, 9> controlBitBtn{};
+  std::array<BitBtn*, 4> singerBitBtn{};
+  std::array<BitBtn*, 9> songtypeBitBtn{};
+  BitBtn* photoprevBitBtn1 = nullptr;
+  BitBtn* photonextBitBtn2 = nullptr;
+  BitBtn* songlistprevBitBtn1 = nullptr;
+  BitBtn* songlistnextBitBtn2 = nullptr;
+  BitBtn* selectedsongBitBtn1 = nullptr;
+  BitBtn* selectedsongBitBtn2 = nullptr;
+  BitBtn* PYselBitBtn = nullptr;
+  BitBtn* BMselBitBtn = nullptr;
+  QFrame* BMnumPanel = nullptr;
+  std::array<BitBtn*, 6> jsBitBtn{};
+  Picture* PYBGImage = nullptr;
+  Picture* BMselImage = nullptr;
+  std::array<Picture*, 11> numImage{};
+  Picture* delnumImage = nullptr;
+  Picture* delpyImage = nullptr;
+  QLineEdit* PYselEdit = nullptr;
+  QLineEdit* BMnumEdit = nullptr;
+  QTimer* mainTimer = nullptr;
+
+  // The control of the layout table called name; nullptr for other names.
+  QWidget* Control(std::string_view name) const;
+
+  SharedState& State() { return state_; }
+  const Configuration& Config() const { return config_; }
+  Notifier& GetNotifier() { return notifier_; }
+
+  // Shows or hides a named ControlGroup (show 1 or 0; other values do nothing).
+  void ShowControlGroup(std::string_view name, std::uint8_t show);
+  ControlGroups& Groups() { return *groups_; }
+
+  // Gives window a rounded-rectangle mask (8 x 8 corner ellipse) of the size
+  // of selectBitBtn1 when menuSized is 1, else of controlBitBtn1.
+  void RoundButtonCorners(QWidget* window, std::uint8_t menuSized);
+
+  // The focus cue, bound to the focus events of the 28 cue buttons.
+  void aDoOnEnter(QWidget* sender);
+  void aDoOnExit(QWidget* sender);
+
+  // A remote-control key arrived (its RemoteKeyId).
+  void WMHotKey(int remoteKeyId);
+
+  // Shows the window as the kiosk screen: full screen, on top, focused.
+  void ShowFullScreen();
+
+  // Runs a handler inside the guard (the application's default error report).
+  template <class Handler>
+  void Guarded(Handler&& handler) {
+    RunGuarded(notifier_, std::forward<Handler>(handler));
+  }
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void CreateControls();
+  void BindControls();
+  void BuildGroups();
+  void SetTabOrder();
+
+  void FormCreate();
+  void FormShow();
+  bool FormCloseQuery();
+  void mainTimerTimer();
+
+  ShellServices& shell_;
+  Notifier& notifier_;
+  SharedState state_;
+  Configuration config_;
+  std::unique_ptr<ControlGroups> groups_;
+  ScreenSaverFilter* screenSaverFilter_ = nullptr;  // owned as a QObject child
+  std::vector<std::pair<std::string_view, QWidget*>> controls_;  // layout order
+};
+
+// The one main window of the process, or nullptr outside its lifetime.
+MainWindow* MainForm();
+
+}  // namespace quor::ui
