@@ -272,6 +272,8 @@ Status Store::TakeDelta(IDSBase** delta) {
   *delta = nullptr;
   return Guard([&]() -> Status {
     if (!hasFields_) return Fail(kErrorNoData, "The dataset holds no data packet");
+    if (kind_ != PacketKind::kData)
+      return Fail(kErrorInvalidArgument, "Only a dataset of rows has a change log to take");
     PacketWriter w(PacketKind::kDelta, FieldDefs());
     for (const Chunk& c : chunks_) {
       if (!c.inserted) continue;

@@ -174,6 +174,8 @@ class Cursor final : public IDSCursor {
 // library's DllGetClassObject serves these through class factories.
 Status CreateEngineObject(const platform::Guid& clsid, const platform::Guid& iid, void** out);
 Status GetClassObject(const platform::Guid& clsid, const platform::Guid& iid, void** out);
+// 0 when no engine object is alive and no factory lock is held, else 1.
+Status CanUnloadNow();
 
 template <class F>
 Status Store::Guard(F&& f) {

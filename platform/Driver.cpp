@@ -154,6 +154,10 @@ DriverHandle OpenDriver(std::u16string_view driverName, std::u16string_view sect
 std::intptr_t SendDriverMessage(DriverHandle driver, std::uint32_t message, std::intptr_t lParam1,
                                 std::intptr_t lParam2) {
   if (driver == nullptr) return 0;
+  // Open and close belong to OpenDriver and CloseDriver alone: sent as
+  // messages they would make a second instance nobody closes, or free this
+  // one under its handle.
+  if (message == kDrvOpen || message == kDrvClose) return 0;
   return driver->proc(driver->id, message, lParam1, lParam2);
 }
 

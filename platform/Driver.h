@@ -31,7 +31,8 @@ DriverHandle OpenDriver(std::u16string_view driverName, std::u16string_view sect
                         std::intptr_t lParam2);
 
 // Sends one message to the driver and returns its result unchanged; 0 for a
-// null handle.
+// null handle, and 0 without sending for the open and close messages (those
+// are OpenDriver's and CloseDriver's).
 std::intptr_t SendDriverMessage(DriverHandle driver, std::uint32_t message, std::intptr_t lParam1,
                                 std::intptr_t lParam2);
 

@@ -42,6 +42,7 @@ std::string HResultText(HRESULT hr) {
     case DISP_E_BADPARAMCOUNT: return "Invalid number of parameters";
     case REGDB_E_CLASSNOTREG: return "Class not registered";
     case CO_E_CLASSSTRING: return "Invalid class string";
+    case RPC_E_DISCONNECTED: return "The object invoked has disconnected from its clients";
     default: return Format("Error 0x%08X", static_cast<unsigned>(hr));
   }
 }

@@ -72,7 +72,7 @@ Variant Variant::UI4(std::uint32_t v) { return Make(VT_UI4, v); }
 Variant Variant::Str(std::u16string text) {
   Variant v;
   v.vt_ = VT_BSTR;
-  v.heavy_ = std::make_shared<const std::u16string>(std::move(text));
+  v.heavy_ = std::make_shared<std::u16string>(std::move(text));
   return v;
 }
 

@@ -1,6 +1,7 @@
 #include "ui/BitBtn.h"
 
 #include <QPainter>
+#include <QPen>
 
 namespace quor::ui {
 
@@ -31,12 +32,26 @@ QSize BitBtn::sizeHint() const { return glyph_.isNull() ? QSize(67, 39) : glyph_
 
 void BitBtn::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  painter.fillRect(rect(), palette().button());
-  if (glyph_.isNull()) return;
+  if (glyph_.isNull()) {
+    painter.fillRect(rect(), palette().button());
+    return;
+  }
+  // The face under a shifted glyph is the glyph itself, centred, so a shift
+  // never uncovers a seam of another colour.
+  const QPoint centred((width() - glyph_.width()) / 2, (height() - glyph_.height()) / 2);
   QPoint origin = GlyphOrigin();
   if (isDown()) origin += QPoint(1, 1);
+  if (origin != centred) painter.drawImage(centred, glyph_);
   painter.drawImage(origin, glyph_);
   if (isDown()) painter.fillRect(rect(), QColor(0, 0, 0, 48));
+  if (margin_ >= 0) {
+    // The cue as a remote-control user sees it from the sofa: a light rim
+    // around the button whose glyph has moved.
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setPen(QPen(QColor(255, 236, 150, 230), 2));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 4, 4);
+  }
 }
 
 }  // namespace quor::ui

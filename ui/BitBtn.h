@@ -3,7 +3,8 @@
 // from the left edge: -1 centres the glyph, n >= 0 puts it n pixels from the
 // left (vertically it is always centred). The focus cue moves the margin
 // between -1 and 1, so the focused button's picture shifts. While pressed the
-// glyph moves one pixel down and right, as push buttons always have.
+// glyph moves one pixel down and right, as push buttons always have. A button
+// whose margin is not -1 (the focus cue is on) also shows a light rim.
 // GUI thread only.
 
 #include <QAbstractButton>

@@ -227,6 +227,7 @@ extern "C" __attribute__((visibility("default"))) std::intptr_t DriverProc(std::
                                                                            std::intptr_t lParam2) {
   using quor::drivers::SimDriver;
   if (message == kDrvOpen) {
+    if (driverId != 0) return 0;  // an open is never sent to an instance
     auto* driver = new (std::nothrow) SimDriver();
     if (driver != nullptr) {
       const auto id = reinterpret_cast<std::intptr_t>(driver);

@@ -59,7 +59,9 @@ TEST_F(DriverLayer, AFileThatDoesNotNameTheDriverGivesWayToTheNext) {
   // test folder has none) and /etc/quorvod are tried after it.
   SetDriversIniPath(dir_.Write("a.ini", "[Drivers32]\nmidi=m.so\n"));
   const bool haveSystemIni = std::filesystem::exists("/etc/quorvod/drivers.ini");
-  if (!haveSystemIni) EXPECT_EQ(FindDriverLibrary("reeldrv", "Drivers32"), "");
+  if (!haveSystemIni) {
+    EXPECT_EQ(FindDriverLibrary("reeldrv", "Drivers32"), "");
+  }
   EXPECT_EQ(FindDriverLibrary("midi", "Drivers32"), dir_.File("m.so"));
 }
 
@@ -77,6 +79,10 @@ TEST_F(DriverLayer, OpensSendsAndClosesARealDriver) {
   EXPECT_EQ(SendDriverMessage(first, 0x4001, 10 | 1 << 8 | 531 << 16, 0), 9000);
   EXPECT_EQ(SendDriverMessage(second, 0x4001, 10 | 1 << 8 | 531 << 16, 0), 0);
   EXPECT_EQ(SendDriverMessage(first, 0x1234, 0, 0), 0);  // unknown message
+  // Open and close are not messages: the instance stays as it is.
+  EXPECT_EQ(SendDriverMessage(first, 3, 0, 0), 0);
+  EXPECT_EQ(SendDriverMessage(first, 4, 0, 0), 0);
+  EXPECT_EQ(SendDriverMessage(first, 0x4001, 10 | 1 << 8 | 531 << 16, 0), 9000);
   EXPECT_EQ(CloseDriver(first, 0, 0), 1);
   EXPECT_EQ(CloseDriver(second, 0, 0), 1);
   const auto lines = testing::ReadLog(dir_.File("sim.log"));

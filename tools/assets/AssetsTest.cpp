@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLibraryInfo>
 #include <QProcess>
 #include <QSet>
 #include <QTemporaryDir>
@@ -158,6 +159,23 @@ TEST(Assets, TextPlacesStayDarkUnderWhiteText) {
   }
 }
 
+// The click areas are placed in the 252x150 panel; the picture sits at 1,1
+// in it, so every drawn key lies one pixel up and left of its panel place.
+TEST(Assets, PadPlacesAreThePanelPlacesShiftedByThePictureOffset) {
+  const Rect panelKeys[10] = {
+      {11, 13, 35, 36}, {59, 13, 35, 36}, {108, 13, 35, 36}, {156, 13, 35, 36}, {204, 13, 35, 36},
+      {12, 65, 35, 36}, {61, 65, 35, 36}, {109, 65, 35, 36}, {157, 66, 35, 36}, {205, 65, 35, 36}};
+  auto shifted = [](const Rect& r) { return Rect{r.x - 1, r.y - 1, r.w, r.h}; };
+  auto same = [](const Rect& a, const Rect& b) {
+    return a.x == b.x && a.y == b.y && a.w == b.w && a.h == b.h;
+  };
+  for (int i = 0; i < 10; ++i) EXPECT_TRUE(same(kPadKeys[i], shifted(panelKeys[i]))) << i;
+  EXPECT_TRUE(same(kPadDelNum, shifted({211, 117, 24, 25})));
+  EXPECT_TRUE(same(kPadDelLetter, shifted({177, 116, 25, 25})));
+  EXPECT_TRUE(same(kPadNumEdit, shifted({101, 115, 82, 27})));
+  EXPECT_TRUE(same(kPadLetterEdit, shifted({56, 115, 117, 27})));
+}
+
 // The keys are drawn where the transparent click areas lie: a key's middle is
 // clearly lighter than the plate just outside its edges, and the input box
 // under the keys is black where the edit box lies.
@@ -215,6 +233,10 @@ TEST(Assets, GlyphCornersAreTheBackgroundUnderTheButton) {
   }
 }
 
+bool NearWhite(QRgb c) {
+  return qRed(c) > 235 && qGreen(c) > 235 && qBlue(c) > 235;
+}
+
 // Every face carries its word: a glyph without text (a missing font, a face
 // drawn off the key) has next to no near-white pixels.
 TEST(Assets, EveryGlyphShowsWhiteFaceText) {
@@ -224,10 +246,89 @@ TEST(Assets, EveryGlyphShowsWhiteFaceText) {
     for (int y = 0; y < glyph.height(); ++y)
       for (int x = 0; x < glyph.width(); ++x) {
         const QRgb c = glyph.pixel(x, y);
-        if (qRed(c) > 235 && qGreen(c) > 235 && qBlue(c) > 235) ++white;
+        if (NearWhite(c)) ++white;
       }
     EXPECT_GT(white, 40) << b.name;
   }
+}
+
+// The key fills its button, so the rounded mask shows only its own corners,
+// and the face text stays on the key: no white text pixel in the outer
+// two-pixel band. The 37-pixel page buttons show the glyph one row higher, so
+// their key keeps clear of the rows that are cut off.
+TEST(Assets, KeyFillsItsButtonAndTextStaysOnTheKey) {
+  App();
+  const QImage bg = DrawBackground();
+  for (const ButtonFace& b : kButtons) {
+    SCOPED_TRACE(std::string(b.name));
+    const QImage glyph = DrawGlyph(b, bg);
+    const int shiftY = b.place.h < glyph.height() - 1 ? (glyph.height() - b.place.h) / 2 : 0;
+    const int top = shiftY;
+    const int bottom = shiftY + b.place.h - 1;  // last row shown on the button
+    const int midY = (top + bottom) / 2;
+    auto bgAt = [&](int x, int y) { return bg.pixel(b.place.x + x, b.place.y - shiftY + y); };
+    EXPECT_NE(glyph.pixel(1, midY), bgAt(1, midY));
+    EXPECT_NE(glyph.pixel(b.place.w - 2, midY), bgAt(b.place.w - 2, midY));
+    EXPECT_NE(glyph.pixel(glyph.width() / 2, top + 1), bgAt(glyph.width() / 2, top + 1));
+    EXPECT_NE(glyph.pixel(glyph.width() / 2, bottom - 1), bgAt(glyph.width() / 2, bottom - 1));
+    for (int y = 0; y < glyph.height(); ++y)
+      for (int x = 0; x < glyph.width(); ++x) {
+        const bool band = x < 2 || x >= b.place.w - 2 || y < top + 2 || y > bottom - 2;
+        if (band && NearWhite(glyph.pixel(x, y))) ADD_FAILURE() << "text at " << x << "," << y;
+      }
+  }
+}
+
+// Each function has its own face: glyphs of buttons with different words
+// differ in their middle, where the word is drawn.
+TEST(Assets, ButtonsWithDifferentWordsLookDifferent) {
+  auto middle = [](const QImage& g) { return g.copy(8, 6, g.width() - 16, g.height() - 12); };
+  for (size_t i = 0; i < kButtons.size(); ++i)
+    for (size_t j = i + 1; j < kButtons.size(); ++j) {
+      const ButtonFace& a = kButtons[i];
+      const ButtonFace& b = kButtons[j];
+      if (a.text == b.text && a.family == b.family) continue;
+      EXPECT_NE(middle(Decode(NameOf(a))), middle(Decode(NameOf(b))))
+          << a.name << " and " << b.name;
+    }
+}
+
+// The ten keys of a pad carry ten different faces, and the letter pad's keys
+// differ from the number pad's.
+TEST(Assets, KeypadKeysCarryDistinctFaces) {
+  const QImage numbers = Decode(QStringLiteral("numpad.jpg"));
+  const QImage letters = Decode(QStringLiteral("pypad.jpg"));
+  auto face = [](const QImage& pad, const Rect& k) {
+    return pad.copy(k.x + 3, k.y + 3, k.w - 6, k.h - 6);
+  };
+  auto distance = [](const QImage& a, const QImage& b) {
+    long sum = 0;
+    for (int y = 0; y < a.height(); ++y)
+      for (int x = 0; x < a.width(); ++x)
+        sum += std::abs(qGray(a.pixel(x, y)) - qGray(b.pixel(x, y)));
+    return sum / (a.width() * a.height());
+  };
+  for (size_t i = 0; i < kPadKeys.size(); ++i) {
+    EXPECT_GT(distance(face(numbers, kPadKeys[i]), face(letters, kPadKeys[i])), 6) << i;
+    for (size_t j = i + 1; j < kPadKeys.size(); ++j) {
+      EXPECT_GT(distance(face(numbers, kPadKeys[i]), face(numbers, kPadKeys[j])), 4) << i << j;
+      EXPECT_GT(distance(face(letters, kPadKeys[i]), face(letters, kPadKeys[j])), 4) << i << j;
+    }
+  }
+}
+
+// The fallback photo: a lighter figure in the middle of a darker ground, and
+// its caption in the band under it.
+TEST(Assets, NoPhotoShowsAFigureAndItsCaption) {
+  const QImage photo = Decode(QStringLiteral("NONAME.BMP"));
+  ASSERT_EQ(photo.size(), QSize(kPhotoW, kPhotoH));
+  const double head = MeanLuminance(photo, {kPhotoW / 2 - 8, 44, 16, 16});
+  const double corner = MeanLuminance(photo, {4, 4, 12, 12});
+  EXPECT_GT(head, 2 * corner);
+  int captionWhite = 0;
+  for (int y = 126; y < kPhotoH - 2; ++y)
+    for (int x = 0; x < kPhotoW; ++x) captionWhite += qGray(photo.pixel(x, y)) > 200;
+  EXPECT_GT(captionWhite, 60);
 }
 
 TEST(Assets, WritesIntoANewFolderAndReportsAnUnwritableOne) {
@@ -243,8 +344,13 @@ TEST(Assets, WritesIntoANewFolderAndReportsAnUnwritableOne) {
   QFile plain(tmp.filePath(QStringLiteral("plain")));
   ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
   plain.close();
-  const QString error = WriteAssets(tmp.filePath(QStringLiteral("plain/sub")), files);
-  EXPECT_TRUE(error.contains(QStringLiteral("plain/sub"))) << error.toStdString();
+  const QString under = WriteAssets(tmp.filePath(QStringLiteral("plain/sub")), files);
+  EXPECT_TRUE(under.startsWith(QStringLiteral("cannot create the folder ")) &&
+              under.endsWith(QStringLiteral("plain/sub")))
+      << under.toStdString();
+  const QString onFile = WriteAssets(tmp.filePath(QStringLiteral("plain")), files);
+  EXPECT_TRUE(onFile.endsWith(QStringLiteral("plain exists and is not a folder")))
+      << onFile.toStdString();
 }
 
 QString Tool() {
@@ -263,6 +369,19 @@ TEST(AssetsTool, WritesTheContractFilesAndFailsClearly) {
     QFile f(tmp.filePath(QStringLiteral("out/") + name));
     ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << name.toStdString();
     EXPECT_EQ(f.readAll(), bytes) << name.toStdString();
+  }
+
+  // The resource compiler accepts the list and finds every file it names.
+  const QString rcc =
+      QLibraryInfo::path(QLibraryInfo::LibraryExecutablesPath) + QStringLiteral("/rcc");
+  if (QFile::exists(rcc)) {
+    QProcess list;
+    list.start(rcc, {QStringLiteral("--list"), tmp.filePath(QStringLiteral("out/assets.qrc"))});
+    ASSERT_TRUE(list.waitForFinished(60000));
+    EXPECT_EQ(list.exitCode(), 0) << list.readAllStandardError().toStdString();
+    const QByteArray listed = list.readAllStandardOutput();
+    EXPECT_EQ(listed.count('\n'), static_cast<qsizetype>(Files().size() - 1));
+    EXPECT_TRUE(listed.contains("NONAME.BMP"));
   }
 
   QProcess usage;

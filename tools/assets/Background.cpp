@@ -237,6 +237,18 @@ void DrawPlayerBar(QPainter& p) {
   p.setPen(QPen(QColor(255, 255, 255, 26), 1));
   p.setBrush(track);
   p.drawRoundedRect(bar.adjusted(12, 6, -12, -6), 14, 14);
+  // Indicator lamps at both ends of the bar, left of the first key and right
+  // of the last one.
+  for (int i = 0; i < 3; ++i) {
+    const qreal y = bar.center().y() - 9 + i * 9;
+    const QColor lamp = i == 1 ? QColor(255, 120, 220, 230) : QColor(90, 210, 255, 230);
+    for (qreal x : {bar.left() + 13.5, bar.right() - 13.5}) {
+      DrawGlow(p, QPointF(x, y), 6, lamp);
+      p.setPen(Qt::NoPen);
+      p.setBrush(QColor(255, 255, 255, 220));
+      p.drawEllipse(QPointF(x, y), 1.3, 1.3);
+    }
+  }
   p.restore();
 }
 

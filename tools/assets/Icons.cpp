@@ -148,10 +148,12 @@ void Shape(QPainter& p, Icon icon, const QColor& c) {
     }
     case Icon::kVolumeUp:
     case Icon::kVolumeDown:
+      // Speaker with sound waves: two for louder, one for softer.
       p.drawPath(Speaker());
-      p.setPen(thick);
-      p.drawLine(QPointF(15, 12), QPointF(22, 12));
-      if (icon == Icon::kVolumeUp) p.drawLine(QPointF(18.5, 8.5), QPointF(18.5, 15.5));
+      p.setBrush(Qt::NoBrush);
+      p.setPen(thin);
+      p.drawArc(QRectF(9, 7, 10, 10), -50 * 16, 100 * 16);
+      if (icon == Icon::kVolumeUp) p.drawArc(QRectF(7, 3, 18, 18), -50 * 16, 100 * 16);
       return;
     case Icon::kPagePrev:
       p.drawPolygon(Triangle(5, 3, 13, 18, false));

@@ -2,6 +2,7 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QImage>
 #include <QImageWriter>
@@ -65,6 +66,9 @@ std::vector<AssetFile> RenderAssets() {
 
 QString WriteAssets(const QString& dir, const std::vector<AssetFile>& files) {
   QDir out(dir);
+  const QFileInfo info(dir);
+  if (info.exists() && !info.isDir())
+    return QStringLiteral("%1 exists and is not a folder").arg(dir);
   if (!out.exists() && !QDir().mkpath(dir))
     return QStringLiteral("cannot create the folder %1").arg(dir);
   for (const AssetFile& f : files) {

@@ -28,6 +28,8 @@ int main(int argc, char** argv) {
                  "Run with QT_QPA_PLATFORM=offscreen where no display is open.\n");
     return 2;
   }
+  // The pictures never need a display: draw offscreen unless told otherwise.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication app(argc, argv);
   try {
     const QString why = quor::tools::CheckEnvironment();

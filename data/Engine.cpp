@@ -1,0 +1,117 @@
+#include "data/Engine.h"
+
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <mutex>
+
+#include "platform/EngineRegistry.h"
+#include "platform/ProgramFolder.h"
+
+namespace quor::data {
+namespace {
+
+std::string LoadFailedText() {
+  return std::string("Error loading ") + platform::kEngineLibraryName;
+}
+
+std::string Hex(engine::Status s) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(s));
+  return buf;
+}
+
+// The loaded library. At process end it is unloaded, but only when no engine
+// object is alive any more (an object released after the unload would run
+// code that is gone).
+class Library {
+ public:
+  ~Library() {
+    const std::lock_guard lock(mutex_);
+    if (handle_ == nullptr) return;
+    auto canUnload =
+        reinterpret_cast<engine::DllCanUnloadNowFn>(dlsym(handle_, engine::kCanUnloadNowEntry));
+    if (canUnload != nullptr && canUnload() == engine::kStatusOk) dlclose(handle_);
+  }
+
+  engine::DllGetClassObjectFn Entry() {
+    const std::lock_guard lock(mutex_);
+    if (entry_ != nullptr) return entry_;
+    std::string path = platform::RecordedEnginePath();
+    if (path.empty()) {
+      // Nothing recorded: take the library beside the executable and record
+      // it, as registering it would.
+      path = platform::ProgramFolder() + platform::kEngineLibraryName;
+      platform::RecordEnginePath(path);
+    }
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+      const char* why = dlerror();
+      throw EngineLoadError(path + ": " + (why != nullptr ? why : "cannot be loaded"));
+    }
+    auto entry =
+        reinterpret_cast<engine::DllGetClassObjectFn>(dlsym(handle, engine::kGetClassObjectEntry));
+    if (entry == nullptr) {
+      dlclose(handle);
+      throw EngineLoadError(path + ": no entry " + engine::kGetClassObjectEntry);
+    }
+    handle_ = handle;
+    entry_ = entry;
+    path_ = path;
+    return entry_;
+  }
+
+  std::string Path() {
+    const std::lock_guard lock(mutex_);
+    return path_;
+  }
+
+ private:
+  // Guarded by mutex_: the process-wide engine loading lock.
+  std::mutex mutex_;
+  void* handle_ = nullptr;
+  engine::DllGetClassObjectFn entry_ = nullptr;
+  std::string path_;
+};
+
+Library& TheLibrary() {
+  static Library library;
+  return library;
+}
+
+}  // namespace
+
+EngineLoadError::EngineLoadError(std::string detail)
+    : std::runtime_error(LoadFailedText()), detail_(std::move(detail)) {}
+
+void* CreateEngineObject(const platform::Guid& clsid, const platform::Guid& iid) {
+  const engine::DllGetClassObjectFn entry = TheLibrary().Entry();
+  void* factory = nullptr;
+  const engine::Status fs = entry(&clsid, &engine::kIidClassFactory, &factory);
+  // A failing factory or instance request would leave nothing to call: it is
+  // reported like a library that cannot be loaded, never dereferenced.
+  if (fs != engine::kStatusOk || factory == nullptr)
+    throw EngineLoadError("no class factory for " + clsid.ToString() + " (" + Hex(fs) + ")");
+  auto* f = static_cast<engine::IEngineClassFactory*>(factory);
+  void* object = nullptr;
+  const engine::Status cs = f->CreateInstance(nullptr, iid, &object);
+  f->Release();
+  if (cs != engine::kStatusOk || object == nullptr)
+    throw EngineLoadError("no instance of " + clsid.ToString() + " with interface " +
+                          iid.ToString() + " (" + Hex(cs) + ")");
+  return object;
+}
+
+engine::Ref<engine::IDSBase> CreateDSBase() {
+  return engine::Ref<engine::IDSBase>::Adopt(
+      static_cast<engine::IDSBase*>(CreateEngineObject(engine::kClsidDSBase, engine::kIidDSBase)));
+}
+
+engine::Ref<engine::IDSCursor> CreateDSCursor() {
+  return engine::Ref<engine::IDSCursor>::Adopt(static_cast<engine::IDSCursor*>(
+      CreateEngineObject(engine::kClsidDSCursor, engine::kIidDSCursor)));
+}
+
+std::string LoadedEnginePath() { return TheLibrary().Path(); }
+
+}  // namespace quor::data
