@@ -112,6 +112,8 @@ engine::Ref<engine::IDSCursor> CreateDSCursor() {
       CreateEngineObject(engine::kClsidDSCursor, engine::kIidDSCursor)));
 }
 
-std::string LoadedEnginePath() { return TheLibrary().Path(); }
+std::string LoadedEnginePath() {
+  return TheLibrary().Path();
+}
 
 }  // namespace quor::data

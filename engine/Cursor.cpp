@@ -4,7 +4,9 @@
 
 namespace quor::engine {
 
-Cursor::Cursor() { LiveObjects().fetch_add(1); }
+Cursor::Cursor() {
+  LiveObjects().fetch_add(1);
+}
 
 Cursor::~Cursor() {
   if (store_ != nullptr) store_->Release();
@@ -23,7 +25,9 @@ Status Cursor::QueryInterface(const platform::Guid& iid, void** out) {
   return kErrorNoInterface;
 }
 
-std::uint32_t Cursor::AddRef() { return refs_.fetch_add(1) + 1; }
+std::uint32_t Cursor::AddRef() {
+  return refs_.fetch_add(1) + 1;
+}
 
 std::uint32_t Cursor::Release() {
   const std::uint32_t left = refs_.fetch_sub(1) - 1;
@@ -100,8 +104,9 @@ Status Cursor::CopyCurrentRow(std::uint8_t* row, std::uint32_t rowSize) {
   std::uint32_t ordinal = 0;
   if (const Status s = Current(&ordinal)) return s;
   if (row == nullptr || rowSize < store_->RowBufferSize())
-    return store_->Fail(kErrorInvalidArgument, "Row buffer smaller than " +
-                                                   std::to_string(store_->RowBufferSize()) + " bytes");
+    return store_->Fail(
+        kErrorInvalidArgument,
+        "Row buffer smaller than " + std::to_string(store_->RowBufferSize()) + " bytes");
   store_->CopyRow(ordinal, row);
   return kStatusOk;
 }

@@ -45,8 +45,8 @@ inline constexpr std::uint16_t kPacketReadOnly = 0x0002;  // the dataset may not
 
 // Limits every packet keeps; the reader refuses anything beyond them.
 inline constexpr std::uint32_t kMaxFields = 1024;
-inline constexpr std::uint32_t kMaxValueBytes = 65535;       // texts and bytes (16-bit lengths)
-inline constexpr std::uint32_t kMaxRowBufferBytes = 1 << 20; // a whole row buffer
+inline constexpr std::uint32_t kMaxValueBytes = 65535;        // texts and bytes (16-bit lengths)
+inline constexpr std::uint32_t kMaxRowBufferBytes = 1 << 20;  // a whole row buffer
 inline constexpr std::uint32_t kMaxParamValueBytes = 1 << 20;
 
 // FieldDef::size for a text or bytes field whose size the writer takes from
@@ -69,7 +69,7 @@ class PacketError : public std::runtime_error {
 // A named, typed parameter of the dataset or of one field. The value is held
 // as it travels: boolean 1 byte (0/1), integer 4 bytes, text or bytes as is.
 struct Param {
-  std::string name;  // ASCII in practice; at most 255 bytes
+  std::string name;                      // ASCII in practice; at most 255 bytes
   FieldType type = FieldType::kBoolean;  // kBoolean, kInt32, kText8 or kBytes
   std::string value;
 
@@ -148,8 +148,8 @@ class PacketWriter {
   std::vector<std::uint8_t> rows_;
   std::uint32_t rowCount_ = 0;
   bool inRow_ = false;
-  std::size_t field_ = 0;      // next field of the open row
-  std::size_t bitmapAt_ = 0;   // offset of the open row's null bitmap
+  std::size_t field_ = 0;     // next field of the open row
+  std::size_t bitmapAt_ = 0;  // offset of the open row's null bitmap
 };
 
 // A field as a packet describes it.

@@ -41,7 +41,9 @@ class Scanner {
   std::size_t pos_ = 0;
 };
 
-bool KnownType(std::uint8_t t) { return t >= 1 && t <= 7; }
+bool KnownType(std::uint8_t t) {
+  return t >= 1 && t <= 7;
+}
 
 // Smallest encoded parameter: name length, one name byte, type, value length.
 constexpr std::size_t kMinParamBytes = 7;
@@ -72,8 +74,10 @@ std::vector<Param> ReadParams(Scanner& in, const char* owner) {
         if (len != 4) Invalid("parameter '" + p.name + "' is not a 32-bit integer");
         break;
       case FieldType::kText8:
-      case FieldType::kBytes: break;
-      default: Invalid("parameter '" + p.name + "' has an unknown type");
+      case FieldType::kBytes:
+        break;
+      default:
+        Invalid("parameter '" + p.name + "' has an unknown type");
     }
     p.value.assign(reinterpret_cast<const char*>(value), len);
     params.push_back(std::move(p));
@@ -133,7 +137,8 @@ void PacketReader::ParseDescriptions(std::span<const std::uint8_t> section) {
     const std::uint8_t type = in.U8("a field type");
     if (!KnownType(type)) Invalid("field '" + f.name + "' has an unknown type");
     f.type = static_cast<FieldType>(type);
-    if (in.U8("a field description") != 0) Invalid("field '" + f.name + "' has a reserved byte set");
+    if (in.U8("a field description") != 0)
+      Invalid("field '" + f.name + "' has a reserved byte set");
     f.attributes = in.U16("field attributes");
     f.size = in.U32("a field size");
     if (const std::uint32_t w = FixedWidth(f.type)) {
@@ -186,8 +191,7 @@ void PacketReader::ValidateRows() {
         continue;
       }
       const std::uint16_t len = in.U16("a value length");
-      if (len > f.size)
-        Invalid("a value of field '" + f.name + "' is longer than its size");
+      if (len > f.size) Invalid("a value of field '" + f.name + "' is longer than its size");
       if (f.type == FieldType::kText16 && len % 2 != 0)
         Invalid("a value of field '" + f.name + "' has an odd byte length");
       in.Take(len, "a value");
@@ -249,10 +253,14 @@ std::int64_t RowView::Integer(std::size_t field) const {
   const Located l = Locate(reader_->Fields(), reader_->Kind(), bytes_, field);
   if (l.isNull) return 0;
   switch (reader_->Fields()[field].type) {
-    case FieldType::kInt32: return static_cast<std::int32_t>(Get32(l.value));
-    case FieldType::kInt64: return static_cast<std::int64_t>(Get64(l.value));
-    case FieldType::kBoolean: return l.value[0];
-    default: throw PacketError("Data packet: field is not an integer");
+    case FieldType::kInt32:
+      return static_cast<std::int32_t>(Get32(l.value));
+    case FieldType::kInt64:
+      return static_cast<std::int64_t>(Get64(l.value));
+    case FieldType::kBoolean:
+      return l.value[0];
+    default:
+      throw PacketError("Data packet: field is not an integer");
   }
 }
 
@@ -267,7 +275,9 @@ double RowView::Double(std::size_t field) const {
   return d;
 }
 
-bool RowView::Boolean(std::size_t field) const { return Integer(field) != 0; }
+bool RowView::Boolean(std::size_t field) const {
+  return Integer(field) != 0;
+}
 
 std::u16string RowView::Text16(std::size_t field) const {
   const FieldType type = reader_->Fields().at(field).type;
@@ -278,7 +288,8 @@ std::u16string RowView::Text16(std::size_t field) const {
   }
   if (type != FieldType::kText16) throw PacketError("Data packet: field is not text");
   std::u16string s(raw.size() / 2, u'\0');
-  for (std::size_t i = 0; i < s.size(); ++i) s[i] = static_cast<char16_t>(Get16(raw.data() + 2 * i));
+  for (std::size_t i = 0; i < s.size(); ++i)
+    s[i] = static_cast<char16_t>(Get16(raw.data() + 2 * i));
   return s;
 }
 

@@ -9,7 +9,9 @@
 namespace quor::engine {
 namespace {
 
-void Put8(std::vector<std::uint8_t>& out, std::uint8_t v) { out.push_back(v); }
+void Put8(std::vector<std::uint8_t>& out, std::uint8_t v) {
+  out.push_back(v);
+}
 void Put16(std::vector<std::uint8_t>& out, std::uint16_t v) {
   out.push_back(static_cast<std::uint8_t>(v));
   out.push_back(static_cast<std::uint8_t>(v >> 8));
@@ -114,17 +116,22 @@ Param Param::Bytes(std::string name, std::string_view v) {
 std::int32_t Param::AsInteger() const {
   if (value.size() != 4) return 0;
   std::uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<std::uint8_t>(value[static_cast<std::size_t>(i)]);
+  for (int i = 3; i >= 0; --i)
+    v = (v << 8) | static_cast<std::uint8_t>(value[static_cast<std::size_t>(i)]);
   return static_cast<std::int32_t>(v);
 }
 
 std::uint32_t FixedWidth(FieldType type) {
   switch (type) {
-    case FieldType::kInt32: return 4;
+    case FieldType::kInt32:
+      return 4;
     case FieldType::kInt64:
-    case FieldType::kDouble: return 8;
-    case FieldType::kBoolean: return 1;
-    default: return 0;
+    case FieldType::kDouble:
+      return 8;
+    case FieldType::kBoolean:
+      return 1;
+    default:
+      return 0;
   }
 }
 
@@ -152,7 +159,9 @@ PacketWriter::PacketWriter(PacketKind kind, std::vector<FieldDef> fields, bool w
   longest_.assign(fields_.size(), 0);
 }
 
-void PacketWriter::AddParam(Param param) { params_.push_back(std::move(param)); }
+void PacketWriter::AddParam(Param param) {
+  params_.push_back(std::move(param));
+}
 
 void PacketWriter::BeginRow() {
   if (inRow_) throw PacketError("Data packet: a row was begun inside a row");
@@ -217,7 +226,9 @@ void PacketWriter::AddInt64(std::int64_t v) {
       Put32(rows_, static_cast<std::uint32_t>(bits >> 32));
       break;
     }
-    case FieldType::kBoolean: Put8(rows_, v != 0 ? 1 : 0); break;
+    case FieldType::kBoolean:
+      Put8(rows_, v != 0 ? 1 : 0);
+      break;
     case FieldType::kText8:
     case FieldType::kText16: {
       char digits[24];
@@ -326,7 +337,8 @@ void PacketWriter::AddBytes(std::string_view bytes) {
 
 void PacketWriter::EndRow() {
   if (!inRow_) throw PacketError("Data packet: a row was ended outside a row");
-  if (field_ != fields_.size()) throw PacketError("Data packet: a row has fewer values than fields");
+  if (field_ != fields_.size())
+    throw PacketError("Data packet: a row has fewer values than fields");
   inRow_ = false;
   if (rowCount_ == std::numeric_limits<std::uint32_t>::max())
     throw PacketError("Data packet: too many rows");
@@ -363,20 +375,25 @@ std::vector<std::uint8_t> PacketWriter::Finish() {
   const std::uint64_t total = std::uint64_t{kPacketHeaderSize} + desc.size() + rows_.size();
   if (total > std::numeric_limits<std::uint32_t>::max())
     throw PacketError("Data packet: larger than 4 GiB");
-  std::vector<std::uint8_t> out;
-  out.reserve(static_cast<std::size_t>(total));
-  out.insert(out.end(), std::begin(kPacketMagic), std::end(kPacketMagic));
-  Put8(out, kPacketVersion);
-  Put8(out, static_cast<std::uint8_t>(kind_));
+  std::uint8_t header[kPacketHeaderSize];
+  std::memcpy(header, kPacketMagic, 4);
+  header[4] = kPacketVersion;
+  header[5] = static_cast<std::uint8_t>(kind_);
   std::uint16_t flags = withDescriptions_ ? kPacketHasDescriptions : 0;
   if (readOnly_) flags |= kPacketReadOnly;
-  Put16(out, flags);
-  Put32(out, static_cast<std::uint32_t>(total));
-  Put32(out, static_cast<std::uint32_t>(fields_.size()));
-  Put32(out, rowCount_);
-  Put32(out, static_cast<std::uint32_t>(desc.size()));
-  out.insert(out.end(), desc.begin(), desc.end());
-  out.insert(out.end(), rows_.begin(), rows_.end());
+  const std::uint32_t words[5] = {static_cast<std::uint32_t>(total),
+                                  static_cast<std::uint32_t>(fields_.size()), rowCount_,
+                                  static_cast<std::uint32_t>(desc.size()), 0};
+  header[6] = static_cast<std::uint8_t>(flags);
+  header[7] = static_cast<std::uint8_t>(flags >> 8);
+  for (int w = 0; w < 4; ++w)
+    for (int b = 0; b < 4; ++b)
+      header[8 + 4 * w + b] = static_cast<std::uint8_t>(words[w] >> (8 * b));
+  std::vector<std::uint8_t> out(static_cast<std::size_t>(total));
+  std::memcpy(out.data(), header, kPacketHeaderSize);
+  if (!desc.empty()) std::memcpy(out.data() + kPacketHeaderSize, desc.data(), desc.size());
+  if (!rows_.empty())
+    std::memcpy(out.data() + kPacketHeaderSize + desc.size(), rows_.data(), rows_.size());
   rows_.clear();
   rows_.shrink_to_fit();
   return out;

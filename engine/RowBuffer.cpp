@@ -15,7 +15,9 @@ void Put16(std::uint8_t* p, std::uint32_t v) {
   p[0] = static_cast<std::uint8_t>(v);
   p[1] = static_cast<std::uint8_t>(v >> 8);
 }
-std::uint32_t Get16(const std::uint8_t* p) { return static_cast<std::uint32_t>(p[0] | (p[1] << 8)); }
+std::uint32_t Get16(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0] | (p[1] << 8));
+}
 void Put32(std::uint8_t* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
@@ -49,8 +51,8 @@ void Store::CopyRow(std::uint32_t ordinal, std::uint8_t* row) const {
 Status Store::CheckRowBuffer(const std::uint8_t* row, std::uint32_t rowSize) {
   if (!hasFields_) return Fail(kErrorNoData, "The dataset holds no data packet");
   if (row == nullptr || rowSize < rowBufferSize_)
-    return Fail(kErrorInvalidArgument, "Row buffer smaller than " + std::to_string(rowBufferSize_) +
-                                           " bytes");
+    return Fail(kErrorInvalidArgument,
+                "Row buffer smaller than " + std::to_string(rowBufferSize_) + " bytes");
   if (Get32(row) != kRowBufferTag)
     return Fail(kErrorInvalidArgument, "Not a row buffer filled by the dataset engine");
   return kStatusOk;
@@ -70,7 +72,8 @@ Status Store::ReadField(const std::uint8_t* row, std::uint32_t rowSize, std::uin
     const std::uint8_t* slot = row + slotOffset_[i];
     auto need = [&](std::size_t n) -> bool { return value != nullptr && valueSize >= n; };
     auto tooSmall = [&] {
-      return Fail(kErrorInvalidArgument, "Value buffer too small for field '" + namesGbk_[i] + "'");
+      return Fail(kErrorInvalidArgument,
+                  "Value buffer too small for field '" + fields_[i].name + "'");
     };
     if (const std::uint32_t w = FixedWidth(f.type)) {
       if (f.type == FieldType::kBoolean) {
@@ -114,8 +117,8 @@ Status Store::ReadField(const std::uint8_t* row, std::uint32_t rowSize, std::uin
 Status Store::BlankRow(std::uint8_t* row, std::uint32_t rowSize) {
   if (!hasFields_) return Fail(kErrorNoData, "The dataset holds no data packet");
   if (row == nullptr || rowSize < rowBufferSize_)
-    return Fail(kErrorInvalidArgument, "Row buffer smaller than " + std::to_string(rowBufferSize_) +
-                                           " bytes");
+    return Fail(kErrorInvalidArgument,
+                "Row buffer smaller than " + std::to_string(rowBufferSize_) + " bytes");
   std::memset(row, 0, rowBufferSize_);
   Put32(row, kRowBufferTag);
   std::memset(row + kRowBufferHeader, 1, fields_.size());
@@ -138,10 +141,10 @@ Status Store::WriteField(std::uint8_t* row, std::uint32_t rowSize, std::uint32_t
     }
     const auto* in = static_cast<const std::uint8_t*>(value);
     auto tooShort = [&] {
-      return Fail(kErrorInvalidArgument, "Value too short for field '" + namesGbk_[i] + "'");
+      return Fail(kErrorInvalidArgument, "Value too short for field '" + fields_[i].name + "'");
     };
     auto tooLong = [&] {
-      return Fail(kErrorValueTooLong, "Value of field '" + namesGbk_[i] + "' is longer than " +
+      return Fail(kErrorValueTooLong, "Value of field '" + fields_[i].name + "' is longer than " +
                                           std::to_string(f.size) + " bytes");
     };
     if (const std::uint32_t w = FixedWidth(f.type)) {
@@ -158,7 +161,8 @@ Status Store::WriteField(std::uint8_t* row, std::uint32_t rowSize, std::uint32_t
     std::string converted;
     const std::uint8_t* bytes = nullptr;
     std::size_t len = 0;
-    const bool eightBitIn = f.type == FieldType::kText8 || (f.type == FieldType::kText16 && !wideText_);
+    const bool eightBitIn =
+        f.type == FieldType::kText8 || (f.type == FieldType::kText16 && !wideText_);
     if (eightBitIn) {
       const void* nul = std::memchr(in, 0, valueSize);
       len = nul != nullptr ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - in)
@@ -178,7 +182,8 @@ Status Store::WriteField(std::uint8_t* row, std::uint32_t rowSize, std::uint32_t
       len = Get16(in);
       if (len + 2 > valueSize) return tooShort();
       if (f.type == FieldType::kText16 && len % 2 != 0)
-        return Fail(kErrorInvalidArgument, "Odd byte length for UTF-16 field '" + namesGbk_[i] + "'");
+        return Fail(kErrorInvalidArgument,
+                    "Odd byte length for UTF-16 field '" + fields_[i].name + "'");
       bytes = in + 2;
     }
     if (len > f.size) return tooLong();
@@ -222,9 +227,11 @@ Status Store::InsertRow(const std::uint8_t* row, std::uint32_t rowSize, std::uin
   return Guard([&]() -> Status {
     if (const Status s = CheckRowBuffer(row, rowSize)) return s;
     if (readOnly_) return Fail(kErrorReadOnly, "The dataset is read-only");
+    if (fields_.empty())
+      return Fail(kErrorInvalidArgument, "A dataset without fields takes no rows");
     for (std::size_t i = 0; i < fields_.size(); ++i)
       if ((fields_[i].attributes & kFieldRequired) != 0 && row[kRowBufferHeader + i] != 0)
-        return Fail(kErrorInvalidArgument, "Field '" + namesGbk_[i] + "' must have a value");
+        return Fail(kErrorInvalidArgument, "Field '" + fields_[i].name + "' must have a value");
     if (rowCount_ >= std::numeric_limits<std::uint32_t>::max() - 1)
       return Fail(kErrorOutOfMemory, "Too many rows for one dataset");
     const std::uint32_t id = nextChangeId_++;

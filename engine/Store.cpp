@@ -18,22 +18,38 @@ std::uint32_t Saturate(std::uint64_t v) {
 
 std::string GenericMessage(Status status) {
   switch (status) {
-    case kStatusOk: return "No error";
-    case kStatusBeforeFirst: return "The cursor is before the first row";
-    case kStatusAfterLast: return "The cursor is after the last row";
-    case kErrorNoData: return "The dataset holds no data packet";
-    case kErrorInvalidPacket: return "Invalid data packet";
-    case kErrorInvalidArgument: return "Invalid argument to the dataset engine";
-    case kErrorNoCurrentRow: return "No current row";
-    case kErrorReadOnly: return "The dataset is read-only";
-    case kErrorNotFound: return "No such optional parameter";
-    case kErrorValueTooLong: return "A value is longer than its field";
-    case kErrorOutOfMemory: return "Out of memory";
-    case kErrorUnknownProperty: return "Unknown or read-only dataset property";
-    case kErrorNotAttached: return "The cursor is not attached to a dataset";
-    case kErrorNoInterface: return "Interface not supported";
-    case kErrorClassNotAvailable: return "Class not available";
-    default: break;
+    case kStatusOk:
+      return "No error";
+    case kStatusBeforeFirst:
+      return "The cursor is before the first row";
+    case kStatusAfterLast:
+      return "The cursor is after the last row";
+    case kErrorNoData:
+      return "The dataset holds no data packet";
+    case kErrorInvalidPacket:
+      return "Invalid data packet";
+    case kErrorInvalidArgument:
+      return "Invalid argument to the dataset engine";
+    case kErrorNoCurrentRow:
+      return "No current row";
+    case kErrorReadOnly:
+      return "The dataset is read-only";
+    case kErrorNotFound:
+      return "No such optional parameter";
+    case kErrorValueTooLong:
+      return "A value is longer than its field";
+    case kErrorOutOfMemory:
+      return "Out of memory";
+    case kErrorUnknownProperty:
+      return "Unknown or read-only dataset property";
+    case kErrorNotAttached:
+      return "The cursor is not attached to a dataset";
+    case kErrorNoInterface:
+      return "Interface not supported";
+    case kErrorClassNotAvailable:
+      return "Class not available";
+    default:
+      break;
   }
   char buf[64];
   std::snprintf(buf, sizeof buf, "Dataset engine error 0x%08X", static_cast<unsigned>(status));
@@ -47,14 +63,18 @@ std::atomic<std::uint32_t>& LiveObjects() {
   return live;
 }
 
-Store::Store() { LiveObjects().fetch_add(1); }
-Store::~Store() { LiveObjects().fetch_sub(1); }
+Store::Store() {
+  LiveObjects().fetch_add(1);
+}
+Store::~Store() {
+  LiveObjects().fetch_sub(1);
+}
 
 Status Store::QueryInterface(const platform::Guid& iid, void** out) {
   if (out == nullptr) return kErrorInvalidArgument;
   if (iid == kIidDSBase || iid == kIidUnknown || iid == kIidEngineStore) {
     AddRef();
-    *out = iid == kIidUnknown ? static_cast<void*>(static_cast<IEngineUnknown*>(this))
+    *out = iid == kIidUnknown  ? static_cast<void*>(static_cast<IEngineUnknown*>(this))
            : iid == kIidDSBase ? static_cast<void*>(static_cast<IDSBase*>(this))
                                : static_cast<void*>(this);
     return kStatusOk;
@@ -63,7 +83,9 @@ Status Store::QueryInterface(const platform::Guid& iid, void** out) {
   return kErrorNoInterface;
 }
 
-std::uint32_t Store::AddRef() { return refs_.fetch_add(1) + 1; }
+std::uint32_t Store::AddRef() {
+  return refs_.fetch_add(1) + 1;
+}
 
 std::uint32_t Store::Release() {
   const std::uint32_t left = refs_.fetch_sub(1) - 1;
@@ -98,7 +120,8 @@ void Store::TakeFields(const PacketReader& reader) {
   hasFields_ = true;
 }
 
-Status Store::AppendPacket(const std::uint8_t* packet, std::uint32_t size, std::int32_t lastPacket) {
+Status Store::AppendPacket(const std::uint8_t* packet, std::uint32_t size,
+                           std::int32_t lastPacket) {
   return Guard([&]() -> Status {
     if (packet == nullptr && size != 0) return Fail(kErrorInvalidArgument, "No packet given");
     const std::span<const std::uint8_t> bytes(packet, size);
@@ -143,14 +166,16 @@ Store::Where Store::Locate(std::uint32_t ordinal) const {
 
 std::span<const std::uint8_t> Store::EncodedRow(const Chunk& c, std::uint32_t index) const {
   const std::uint32_t begin = c.offsets[index];
-  const std::uint32_t end =
-      index + 1 < c.offsets.size() ? c.offsets[index + 1] : static_cast<std::uint32_t>(c.bytes.size());
+  const std::uint32_t end = index + 1 < c.offsets.size()
+                                ? c.offsets[index + 1]
+                                : static_cast<std::uint32_t>(c.bytes.size());
   return std::span<const std::uint8_t>(c.bytes).subspan(begin, end - begin);
 }
 
 UpdateStatus Store::RowStatus(std::uint32_t ordinal) const {
   const Where w = Locate(ordinal);
-  if (kind_ == PacketKind::kDelta) return static_cast<UpdateStatus>(EncodedRow(*w.chunk, w.index)[4]);
+  if (kind_ == PacketKind::kDelta)
+    return static_cast<UpdateStatus>(EncodedRow(*w.chunk, w.index)[4]);
   if (w.chunk->inserted && w.chunk->changeIds[w.index] != 0) return UpdateStatus::kInserted;
   return UpdateStatus::kUnmodified;
 }
@@ -176,8 +201,8 @@ Status Store::GetProps(DSProps* props) {
 }
 
 Status Store::GetFieldDescs(DSFieldDesc* descs) {
-  if (descs == nullptr && !fields_.empty())
-    return Fail(kErrorInvalidArgument, "No field description list given");
+  if (fields_.empty()) return kStatusOk;
+  if (descs == nullptr) return Fail(kErrorInvalidArgument, "No field description list given");
   for (std::size_t i = 0; i < fields_.size(); ++i) {
     DSFieldDesc& d = descs[i];
     d = DSFieldDesc{};
@@ -203,17 +228,19 @@ Status Store::GetOptParameter(std::uint32_t fieldNo, const char* name, FieldType
     if (fieldNo > fields_.size())
       return Fail(kErrorInvalidArgument, "Optional parameter: no field " + std::to_string(fieldNo));
     const std::vector<Param>& list = fieldNo == 0 ? params_ : fields_[fieldNo - 1].params;
-    const auto it = std::find_if(list.begin(), list.end(),
-                                 [&](const Param& p) { return p.name == name; });
+    const auto it =
+        std::find_if(list.begin(), list.end(), [&](const Param& p) { return p.name == name; });
     if (it == list.end())
-      return Fail(kErrorNotFound, std::string("No optional parameter '") + name + "'");
+      return Fail(kErrorNotFound, "No optional parameter '" + platform::GbkToUtf8(name) + "'");
     *type = it->type;
     std::string out = it->value;
-    if (it->type == FieldType::kBoolean) out = it->AsBoolean() ? std::string("\xFF\xFF", 2) : std::string(2, '\0');
+    if (it->type == FieldType::kBoolean)
+      out = it->AsBoolean() ? std::string("\xFF\xFF", 2) : std::string(2, '\0');
     *length = static_cast<std::uint32_t>(out.size());
     if (value != nullptr) {
       if (valueSize < out.size())
-        return Fail(kErrorInvalidArgument, "Optional parameter '" + it->name + "': buffer too small");
+        return Fail(kErrorInvalidArgument,
+                    "Optional parameter '" + it->name + "': buffer too small");
       std::memcpy(value, out.data(), out.size());
       if (it->type == FieldType::kText8 && valueSize > out.size())
         static_cast<char*>(value)[out.size()] = '\0';
@@ -227,22 +254,40 @@ Status Store::GetProp(std::uint32_t prop, std::uint32_t* value) {
   DSProps p{};
   GetProps(&p);
   switch (prop) {
-    case kPropFieldCount: *value = p.fieldCount; break;
-    case kPropChangeCount: *value = changeCount_; break;
-    case kPropRowCount: *value = rowCount_; break;
-    case kPropLastPacketSeen: *value = lastPacketSeen_ ? 1 : 0; break;
-    case kPropPacketCount: *value = packets_; break;
-    case kPropRowDataBytes: *value = Saturate(p.rowDataBytes); break;
-    case kPropRowMemoryBytes: *value = Saturate(p.rowMemoryBytes); break;
-    case kPropWideText: *value = wideText_ ? 1 : 0; break;
-    default: return Fail(kErrorUnknownProperty, "Unknown dataset property " + std::to_string(prop));
+    case kPropFieldCount:
+      *value = p.fieldCount;
+      break;
+    case kPropChangeCount:
+      *value = changeCount_;
+      break;
+    case kPropRowCount:
+      *value = rowCount_;
+      break;
+    case kPropLastPacketSeen:
+      *value = lastPacketSeen_ ? 1 : 0;
+      break;
+    case kPropPacketCount:
+      *value = packets_;
+      break;
+    case kPropRowDataBytes:
+      *value = Saturate(p.rowDataBytes);
+      break;
+    case kPropRowMemoryBytes:
+      *value = Saturate(p.rowMemoryBytes);
+      break;
+    case kPropWideText:
+      *value = wideText_ ? 1 : 0;
+      break;
+    default:
+      return Fail(kErrorUnknownProperty, "Unknown dataset property " + std::to_string(prop));
   }
   return kStatusOk;
 }
 
 Status Store::SetProp(std::uint32_t prop, std::uint32_t value) {
   if (prop != kPropWideText)
-    return Fail(kErrorUnknownProperty, "Dataset property " + std::to_string(prop) + " cannot be set");
+    return Fail(kErrorUnknownProperty,
+                "Dataset property " + std::to_string(prop) + " cannot be set");
   if (value > 1) return Fail(kErrorInvalidArgument, "Dataset property 11 takes 0 or 1");
   wideText_ = value == 1;
   return kStatusOk;
@@ -252,7 +297,8 @@ Status Store::GetStatusMessage(Status status, char* buffer, std::uint32_t buffer
   if (buffer == nullptr || bufferSize == 0) return kErrorInvalidArgument;
   return Guard([&]() -> Status {
     const auto it = messages_.find(status);
-    std::string text = it != messages_.end() ? platform::Utf8ToGbk(it->second) : GenericMessage(status);
+    std::string text =
+        it != messages_.end() ? platform::Utf8ToGbk(it->second) : GenericMessage(status);
     if (text.size() >= bufferSize) text = TruncateGbk(text, bufferSize - 1);
     std::memcpy(buffer, text.data(), text.size());
     buffer[text.size()] = '\0';
@@ -263,7 +309,8 @@ Status Store::GetStatusMessage(Status status, char* buffer, std::uint32_t buffer
 std::vector<FieldDef> Store::FieldDefs() const {
   std::vector<FieldDef> defs;
   defs.reserve(fields_.size());
-  for (const FieldInfo& f : fields_) defs.push_back(FieldDef{f.name, f.type, f.size, f.attributes, f.params});
+  for (const FieldInfo& f : fields_)
+    defs.push_back(FieldDef{f.name, f.type, f.size, f.attributes, f.params});
   return defs;
 }
 
@@ -280,7 +327,8 @@ Status Store::TakeDelta(IDSBase** delta) {
       for (std::uint32_t i = 0; i < c.offsets.size(); ++i) {
         if (c.changeIds[i] == 0) continue;
         std::vector<std::uint8_t> row(5);
-        for (int k = 0; k < 4; ++k) row[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(c.changeIds[i] >> (8 * k));
+        for (int k = 0; k < 4; ++k)
+          row[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(c.changeIds[i] >> (8 * k));
         row[4] = static_cast<std::uint8_t>(UpdateStatus::kInserted);
         const auto enc = EncodedRow(c, i);
         row.insert(row.end(), enc.begin(), enc.end());
@@ -289,7 +337,8 @@ Status Store::TakeDelta(IDSBase** delta) {
     }
     const std::vector<std::uint8_t> packet = w.Finish();
     Ref<Store> d = Ref<Store>::Adopt(new Store);
-    if (const Status s = d->AppendPacket(packet.data(), static_cast<std::uint32_t>(packet.size()), -1))
+    if (const Status s =
+            d->AppendPacket(packet.data(), static_cast<std::uint32_t>(packet.size()), -1))
       return Fail(s, "The delta could not be built");
     d->wideText_ = wideText_;
     *delta = d.Detach();
@@ -298,7 +347,8 @@ Status Store::TakeDelta(IDSBase** delta) {
 }
 
 Status Store::StreamPacket(std::uint8_t** out, std::uint32_t* size) {
-  if (out == nullptr || size == nullptr) return Fail(kErrorInvalidArgument, "No place for the packet given");
+  if (out == nullptr || size == nullptr)
+    return Fail(kErrorInvalidArgument, "No place for the packet given");
   *out = nullptr;
   *size = 0;
   return Guard([&]() -> Status {
@@ -317,7 +367,9 @@ Status Store::StreamPacket(std::uint8_t** out, std::uint32_t* size) {
   });
 }
 
-void Store::FreePacket(std::uint8_t* packet) { delete[] packet; }
+void Store::FreePacket(std::uint8_t* packet) {
+  delete[] packet;
+}
 
 bool Store::FindChange(std::uint32_t changeId, std::size_t* chunk, std::uint32_t* index) const {
   if (changeId == 0) return false;
@@ -369,7 +421,8 @@ Status Store::Reconcile(const std::uint8_t* delta, std::uint32_t deltaSize,
       return Fail(kErrorInvalidArgument, "Reconcile: no delta or error packet given");
     PacketReader d(std::span<const std::uint8_t>(delta, deltaSize), &fields_);
     if (d.Kind() != PacketKind::kDelta)
-      return Fail(kErrorInvalidPacket, "Invalid data packet: reconcile needs the delta that was sent");
+      return Fail(kErrorInvalidPacket,
+                  "Invalid data packet: reconcile needs the delta that was sent");
     PacketReader e(std::span<const std::uint8_t>(errors, errorsSize));
     const auto& ef = e.Fields();
     if (e.Kind() != PacketKind::kErrors || ef.size() != 4 || ef[0].type != FieldType::kInt32 ||
@@ -381,9 +434,9 @@ Status Store::Reconcile(const std::uint8_t* delta, std::uint32_t deltaSize,
     for (std::uint32_t r = 0; r < e.RowCount(); ++r) {
       const std::int64_t row = e.Row(r).Integer(0);
       if (row < 1 || row > d.RowCount())
-        return Fail(kErrorInvalidPacket,
-                    "Invalid data packet: a rejected row names row " + std::to_string(row) +
-                        " of a delta of " + std::to_string(d.RowCount()));
+        return Fail(kErrorInvalidPacket, "Invalid data packet: a rejected row names row " +
+                                             std::to_string(row) + " of a delta of " +
+                                             std::to_string(d.RowCount()));
       failed[static_cast<std::size_t>(row - 1)] = true;
     }
     // Rows the answer does not name went in: they leave the change log.
@@ -411,7 +464,8 @@ Status Store::Reconcile(const std::uint8_t* delta, std::uint32_t deltaSize,
         }
       }
       if (action == ReconcileAction::kAbort) break;
-      if (action == ReconcileAction::kMerge || action == ReconcileAction::kRefresh) AcceptEntry(c, i);
+      if (action == ReconcileAction::kMerge || action == ReconcileAction::kRefresh)
+        AcceptEntry(c, i);
       if (action == ReconcileAction::kCancel) RemoveRow(c, i);
     }
     return kStatusOk;

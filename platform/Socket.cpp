@@ -85,7 +85,9 @@ WaitResult WaitFd(int fd, short events, int timeoutMs, int cancelFd, int& err) {
   }
 }
 
-TcpSocket::~TcpSocket() { Close(); }
+TcpSocket::~TcpSocket() {
+  Close();
+}
 
 TcpSocket::TcpSocket(TcpSocket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
 
@@ -176,7 +178,9 @@ std::string TcpSocket::PeerAddress() const {
   return IPv4ToDotted(sin.sin_addr.s_addr) + ":" + std::to_string(ntohs(sin.sin_port));
 }
 
-ListenSocket::~ListenSocket() { Close(); }
+ListenSocket::~ListenSocket() {
+  Close();
+}
 
 ListenSocket::ListenSocket(ListenSocket&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)), port_(other.port_) {}

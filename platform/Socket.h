@@ -9,11 +9,11 @@
 // A TcpSocket or ListenSocket is used by one thread at a time; the cancel
 // descriptor passed to a wait may be signalled from any thread.
 
+#include <sys/types.h>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <sys/types.h>
 
 namespace quor::platform {
 

@@ -6,14 +6,18 @@
 
 namespace quor::remote {
 namespace {
-[[noreturn]] void InvalidPacket() { throw Exception("Invalid data packet"); }
+[[noreturn]] void InvalidPacket() {
+  throw Exception("Invalid data packet");
+}
 
 std::int32_t LoadInt32(const std::uint8_t* p) {
   std::int32_t v;
   std::memcpy(&v, p, sizeof v);  // little-endian host, as the wire
   return v;
 }
-void StoreInt32(std::uint8_t* p, std::int32_t v) { std::memcpy(p, &v, sizeof v); }
+void StoreInt32(std::uint8_t* p, std::int32_t v) {
+  std::memcpy(p, &v, sizeof v);
+}
 }  // namespace
 
 void MemoryStream::Reserve(std::size_t capacity) {
@@ -51,7 +55,9 @@ std::size_t MemoryStream::Write(const void* buffer, std::size_t count) {
   return count;
 }
 
-Ref<DataBlock> DataBlock::Create() { return Ref<DataBlock>(new DataBlock()); }
+Ref<DataBlock> DataBlock::Create() {
+  return Ref<DataBlock>(new DataBlock());
+}
 
 DataBlock::DataBlock() : stream_(std::make_shared<MemoryStream>()) {
   stream_->SetLength(kBlockHeaderSize);
@@ -78,9 +84,13 @@ std::shared_ptr<MemoryStream> DataBlock::Stream() {
   return stream_;
 }
 
-std::int32_t DataBlock::Signature() const { return LoadInt32(stream_->Data()); }
+std::int32_t DataBlock::Signature() const {
+  return LoadInt32(stream_->Data());
+}
 
-void DataBlock::SetSignature(std::int32_t signature) { StoreInt32(stream_->Data(), signature); }
+void DataBlock::SetSignature(std::int32_t signature) {
+  StoreInt32(stream_->Data(), signature);
+}
 
 void DataBlock::Clear() {
   stream_->SetLength(kBlockHeaderSize);

@@ -49,7 +49,9 @@ inline bool IsValidSignature(std::int32_t signature) {
 inline bool IsReplySignature(std::int32_t signature) {
   return (signature & ResultMark) == ResultMark;
 }
-inline std::int32_t ActionOf(std::int32_t signature) { return signature & 0xFF; }
+inline std::int32_t ActionOf(std::int32_t signature) {
+  return signature & 0xFF;
+}
 
 // A byte buffer with a position: the block's stream.
 class MemoryStream {

@@ -11,9 +11,13 @@ namespace quor::remote {
 namespace {
 constexpr char kNotReceived[] = "Expected return value not received";
 
-[[noreturn]] void InvalidPacket() { throw Exception("Invalid data packet"); }
+[[noreturn]] void InvalidPacket() {
+  throw Exception("Invalid data packet");
+}
 
-Ref<DataBlock> NewBlock() { return DataBlock::Create(); }
+Ref<DataBlock> NewBlock() {
+  return DataBlock::Create();
+}
 }  // namespace
 
 DataBlockInterpreter::DataBlockInterpreter(ISendDataBlock& sender, std::string registryFlag,
@@ -26,7 +30,9 @@ DataBlockInterpreter::~DataBlockInterpreter() {
   dispatchList_.clear();
 }
 
-void DataBlockInterpreter::AddDispatch(DataDispatch* proxy) { dispatchList_.push_back(proxy); }
+void DataBlockInterpreter::AddDispatch(DataDispatch* proxy) {
+  dispatchList_.push_back(proxy);
+}
 
 void DataBlockInterpreter::RemoveDispatch(DataDispatch* proxy) {
   auto it = std::find(dispatchList_.begin(), dispatchList_.end(), proxy);
@@ -62,8 +68,8 @@ HRESULT DataBlockInterpreter::RemoteGetID(std::int32_t objectId, const std::u16s
 }
 
 HRESULT DataBlockInterpreter::RemoteInvoke(std::int32_t objectId, std::int32_t dispId,
-                                           std::uint16_t flags, DispParams& params,
-                                           Variant* result, ExcepInfo* excepInfo) {
+                                           std::uint16_t flags, DispParams& params, Variant* result,
+                                           ExcepInfo* excepInfo) {
   Ref<DataBlock> block = NewBlock();
   EncodeVariant(Variant::I4(objectId), *block);
   EncodeVariant(Variant::I4(dispId), *block);
@@ -145,7 +151,8 @@ Variant DataBlockInterpreter::CreateObjectByName(const std::string& progId) {
 }
 
 std::int32_t DataBlockInterpreter::StoreObject(const Variant& object) {
-  if (!objectTable_.IsArray()) objectTable_ = Variant::Array(SafeArray::Create(VT_VARIANT, {{0, 10}}));
+  if (!objectTable_.IsArray())
+    objectTable_ = Variant::Array(SafeArray::Create(VT_VARIANT, {{0, 10}}));
   SafeArray& table = objectTable_.MutableArray();
   for (std::size_t i = 0; i < table.ElementCount(); ++i) {
     if (table.ItemAt(i).IsEmpty()) {
@@ -192,12 +199,22 @@ void DataBlockInterpreter::HandleBlock(const Ref<IDataBlock>& block) {
   }
   try {
     switch (action) {
-      case ActionInvoke: DoInvoke(block); break;
-      case ActionGetID: DoGetID(block); break;
-      case ActionCreateObject: DoCreateObject(block); break;
-      case ActionFreeObject: DoFreeObject(block); break;
+      case ActionInvoke:
+        DoInvoke(block);
+        break;
+      case ActionGetID:
+        DoGetID(block);
+        break;
+      case ActionCreateObject:
+        DoCreateObject(block);
+        break;
+      case ActionFreeObject:
+        DoFreeObject(block);
+        break;
       case ActionGetServers:
-      case ActionGetAppServers: DoGetServerList(block, action); break;
+      case ActionGetAppServers:
+        DoGetServerList(block, action);
+        break;
       default:
         if (!DoCustomAction(action, block))
           throw EInterpreterError(Format("Invalid action received: %d", action));
@@ -218,8 +235,7 @@ void DataBlockInterpreter::DoInvoke(const Ref<IDataBlock>& block) {
   const std::int32_t argCount = DecodeInt(*block);
   const std::int32_t namedCount = DecodeInt(*block);
   // Each value takes at least 4 bytes: counts beyond that are lies.
-  if (argCount < 0 || argCount > block->Available() / 4 || namedCount < 0 ||
-      namedCount > argCount)
+  if (argCount < 0 || argCount > block->Available() / 4 || namedCount < 0 || namedCount > argCount)
     InvalidPacket();
   DispParams params;
   params.namedArgs.reserve(static_cast<std::size_t>(namedCount));

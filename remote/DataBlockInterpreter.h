@@ -128,8 +128,8 @@ class DataDispatch final : public IDispatch {
 
   HRESULT GetTypeInfoCount(std::uint32_t& count) override;
   HRESULT GetTypeInfo() { return E_NOTIMPL; }
-  HRESULT GetIDsOfNames(const platform::Guid& iid, const std::u16string* names,
-                        std::uint32_t count, std::uint32_t lcid, std::int32_t* ids) override;
+  HRESULT GetIDsOfNames(const platform::Guid& iid, const std::u16string* names, std::uint32_t count,
+                        std::uint32_t lcid, std::int32_t* ids) override;
   HRESULT Invoke(std::int32_t dispId, const platform::Guid& iid, std::uint32_t lcid,
                  std::uint16_t flags, DispParams& params, Variant* result, ExcepInfo* excepInfo,
                  std::uint32_t* argErr) override;

@@ -80,11 +80,9 @@ class IAppServer : public IDispatch {
   virtual HRESULT AS_GetParams(const std::u16string& providerName, Variant& ownerData,
                                Variant& result) = 0;
   virtual HRESULT AS_RowRequest(const std::u16string& providerName, const Variant& row,
-                                std::int32_t requestType, Variant& ownerData,
-                                Variant& result) = 0;
-  virtual HRESULT AS_Execute(const std::u16string& providerName,
-                             const std::u16string& commandText, Variant& params,
-                             Variant& ownerData) = 0;
+                                std::int32_t requestType, Variant& ownerData, Variant& result) = 0;
+  virtual HRESULT AS_Execute(const std::u16string& providerName, const std::u16string& commandText,
+                             Variant& params, Variant& ownerData) = 0;
 };
 
 }  // namespace quor::remote

@@ -87,8 +87,12 @@ inline constexpr HRESULT REGDB_E_CLASSNOTREG = static_cast<HRESULT>(0x80040154u)
 inline constexpr HRESULT CO_E_CLASSSTRING = static_cast<HRESULT>(0x800401F3u);
 inline constexpr HRESULT RPC_E_DISCONNECTED = static_cast<HRESULT>(0x80010108u);
 
-inline bool Succeeded(HRESULT hr) { return hr >= 0; }
-inline bool Failed(HRESULT hr) { return hr < 0; }
+inline bool Succeeded(HRESULT hr) {
+  return hr >= 0;
+}
+inline bool Failed(HRESULT hr) {
+  return hr < 0;
+}
 
 // The system's text for a result code ("Member not found").
 std::string HResultText(HRESULT hr);

@@ -44,11 +44,11 @@ class Ref {
   Ref(const Ref& other) : Ref(other.p_) {}
   Ref(Ref&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
   template <class U>
-    requires std::is_convertible_v<U*, T*>
-  Ref(const Ref<U>& other) : Ref(other.get()) {}  // NOLINT(google-explicit-constructor)
+  requires std::is_convertible_v<U*, T*> Ref(const Ref<U>& other)
+      : Ref(other.get()) {}  // NOLINT(google-explicit-constructor)
   template <class U>
-    requires std::is_convertible_v<U*, T*>
-  Ref(Ref<U>&& other) noexcept : p_(other.Detach()) {}  // NOLINT(google-explicit-constructor)
+  requires std::is_convertible_v<U*, T*> Ref(Ref<U>&& other)
+  noexcept : p_(other.Detach()) {}  // NOLINT(google-explicit-constructor)
   ~Ref() { reset(); }
 
   Ref& operator=(Ref other) noexcept {

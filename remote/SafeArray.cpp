@@ -11,7 +11,9 @@ namespace {
 constexpr std::int64_t kMaxPlainBytes = std::int64_t{256} << 20;
 constexpr std::int64_t kMaxItems = std::int64_t{1} << 22;
 
-[[noreturn]] void BadBounds() { throw EInterpreterError("Invalid variant array bounds"); }
+[[noreturn]] void BadBounds() {
+  throw EInterpreterError("Invalid variant array bounds");
+}
 [[noreturn]] void BadIndex() {
   throw EInterpreterError("Variant or safe array index out of bounds");
 }
@@ -30,8 +32,17 @@ std::int64_t CountElements(std::span<const ArrayBound> bounds, std::int64_t limi
 
 bool SafeArray::IsPlainType(VarType t) {
   switch (t) {
-    case VT_I2: case VT_I4: case VT_R4: case VT_R8: case VT_CY: case VT_DATE:
-    case VT_BOOL: case VT_I1: case VT_UI1: case VT_UI2: case VT_UI4:
+    case VT_I2:
+    case VT_I4:
+    case VT_R4:
+    case VT_R8:
+    case VT_CY:
+    case VT_DATE:
+    case VT_BOOL:
+    case VT_I1:
+    case VT_UI1:
+    case VT_UI2:
+    case VT_UI4:
       return true;
     default:
       return false;
@@ -39,8 +50,8 @@ bool SafeArray::IsPlainType(VarType t) {
 }
 
 bool SafeArray::IsElementType(VarType t) {
-  return IsPlainType(t) || t == VT_BSTR || t == VT_DISPATCH || t == VT_ERROR ||
-         t == VT_VARIANT || t == VT_DECIMAL;
+  return IsPlainType(t) || t == VT_BSTR || t == VT_DISPATCH || t == VT_ERROR || t == VT_VARIANT ||
+         t == VT_DECIMAL;
 }
 
 std::size_t SafeArray::PlainSize(VarType t) {
@@ -114,10 +125,10 @@ void SafeArray::RedimLast(std::int32_t newHigh) {
   bounds.back().high = newHigh;
   SafeArray grown(elementType_, bounds, true);
   // Elements keep their index vectors: copy row by row of the last dimension.
-  const std::size_t oldExtent = static_cast<std::size_t>(
-      std::int64_t{bounds_.back().high} - bounds_.back().low + 1);
-  const std::size_t newExtent = static_cast<std::size_t>(
-      std::int64_t{bounds.back().high} - bounds.back().low + 1);
+  const std::size_t oldExtent =
+      static_cast<std::size_t>(std::int64_t{bounds_.back().high} - bounds_.back().low + 1);
+  const std::size_t newExtent =
+      static_cast<std::size_t>(std::int64_t{bounds.back().high} - bounds.back().low + 1);
   const std::size_t keep = oldExtent < newExtent ? oldExtent : newExtent;
   const std::size_t rows = oldExtent ? count_ / oldExtent : 0;
   for (std::size_t r = 0; r < rows; ++r) {

@@ -42,8 +42,8 @@ class SocketTransport::ClientWinSocket {
   }
 
   // Opens the connection (Active := true).
-  void Open(const std::string& host, const std::string& address, std::int32_t port,
-            int timeoutMs, int cancelFd) {
+  void Open(const std::string& host, const std::string& address, std::int32_t port, int timeoutMs,
+            int cancelFd) {
     const std::lock_guard lock(lock_);
     if (connected_) throw ESocketError("Socket already open");
     if (socket_.Create() != 0) throw ESocketError("Can't create new socket");
@@ -60,9 +60,9 @@ class SocketTransport::ClientWinSocket {
       }
       // On this system a connect to 0.0.0.0 would reach the local host; the
       // address is not a usable peer, so it fails as it does elsewhere.
-      const int rc = ip == 0 ? EADDRNOTAVAIL
-                             : socket_.Connect(ip, static_cast<std::uint16_t>(port), timeoutMs,
-                                               cancelFd);
+      const int rc =
+          ip == 0 ? EADDRNOTAVAIL
+                  : socket_.Connect(ip, static_cast<std::uint16_t>(port), timeoutMs, cancelFd);
       if (rc != 0) throw ESocketError(SocketErrorText(rc, "connect"));
       connected_ = true;
     } catch (...) {
@@ -90,10 +90,16 @@ class SocketTransport::ClientWinSocket {
       }
       if (n < 0 && err == EAGAIN) {
         switch (platform::WaitFd(socket_.Fd(), POLLOUT, timeoutMs, cancelFd, err)) {
-          case platform::WaitResult::kReady: continue;
-          case platform::WaitResult::kTimeout: err = ETIMEDOUT; break;
-          case platform::WaitResult::kCancelled: err = ECANCELED; break;
-          case platform::WaitResult::kError: break;
+          case platform::WaitResult::kReady:
+            continue;
+          case platform::WaitResult::kTimeout:
+            err = ETIMEDOUT;
+            break;
+          case platform::WaitResult::kCancelled:
+            err = ECANCELED;
+            break;
+          case platform::WaitResult::kError:
+            break;
         }
       }
       if (err == 0) err = EPIPE;
@@ -163,9 +169,13 @@ std::string SocketTransport::PeerAddress() const {
   return socket_ ? socket_->PeerAddress() : std::string();
 }
 
-int SocketTransport::WaitEvent() { return socket_ ? socket_->Fd() : -1; }
+int SocketTransport::WaitEvent() {
+  return socket_ ? socket_->Fd() : -1;
+}
 
-bool SocketTransport::Connected() const { return socket_ && socket_->Connected(); }
+bool SocketTransport::Connected() const {
+  return socket_ && socket_->Connected();
+}
 
 void SocketTransport::SetConnected(bool value) {
   if (value == Connected()) return;
@@ -197,7 +207,8 @@ IDataIntercept* SocketTransport::Interceptor() {
     interceptorTried_ = true;
     try {
       const std::optional<platform::Guid> id = platform::Guid::Parse(interceptGuid_);
-      if (id && registry_) interceptor_ = QueryInterface<IDataIntercept>(registry_->CreateObject(*id));
+      if (id && registry_)
+        interceptor_ = QueryInterface<IDataIntercept>(registry_->CreateObject(*id));
     } catch (const std::exception&) {
       // The transport goes on without an interceptor.
     }
@@ -225,10 +236,14 @@ std::size_t SocketTransport::ReadFully(std::uint8_t* buffer, std::size_t count) 
     // Nothing yet: wait for more, at most ReplyTimeout of silence.
     int err = 0;
     switch (platform::WaitFd(socket_->Fd(), POLLIN, WaitLimit(), cancelFd_, err)) {
-      case platform::WaitResult::kReady: break;
-      case platform::WaitResult::kTimeout: Lost(kNotReceived);
-      case platform::WaitResult::kCancelled: Lost(kReadError);
-      case platform::WaitResult::kError: Lost(platform::NetErrorText(err).c_str());
+      case platform::WaitResult::kReady:
+        break;
+      case platform::WaitResult::kTimeout:
+        Lost(kNotReceived);
+      case platform::WaitResult::kCancelled:
+        Lost(kReadError);
+      case platform::WaitResult::kError:
+        Lost(platform::NetErrorText(err).c_str());
     }
   }
   return got;
@@ -237,14 +252,16 @@ std::size_t SocketTransport::ReadFully(std::uint8_t* buffer, std::size_t count) 
 Ref<IDataBlock> SocketTransport::Receive(bool waitForInput, std::int32_t /*context*/) {
   if (!Connected()) throw ESocketConnectionError(kReadError);
   int err = 0;
-  switch (platform::WaitFd(socket_->Fd(), POLLIN, waitForInput ? WaitLimit() : 0, cancelFd_,
-                           err)) {
-    case platform::WaitResult::kReady: break;
+  switch (platform::WaitFd(socket_->Fd(), POLLIN, waitForInput ? WaitLimit() : 0, cancelFd_, err)) {
+    case platform::WaitResult::kReady:
+      break;
     case platform::WaitResult::kTimeout:
       if (!waitForInput) return nullptr;
       Lost(kNotReceived);  // a late reply would put the stream out of step: close it
-    case platform::WaitResult::kCancelled: Lost(kReadError);
-    case platform::WaitResult::kError: Lost(platform::NetErrorText(err).c_str());
+    case platform::WaitResult::kCancelled:
+      Lost(kReadError);
+    case platform::WaitResult::kError:
+      Lost(platform::NetErrorText(err).c_str());
   }
   std::uint8_t header[kBlockHeaderSize];
   // Every failure below leaves the stream out of step, so it closes the socket.

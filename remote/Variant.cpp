@@ -9,7 +9,9 @@
 
 namespace quor::remote {
 namespace {
-[[noreturn]] void BadType() { throw EInterpreterError("Invalid variant type"); }
+[[noreturn]] void BadType() {
+  throw EInterpreterError("Invalid variant type");
+}
 }  // namespace
 
 Variant::Variant(const Variant& other) : vt_(other.vt_), u_(other.u_), heavy_(other.heavy_) {
@@ -42,7 +44,9 @@ Variant& Variant::operator=(Variant&& other) noexcept {
   return *this;
 }
 
-Variant::~Variant() { Clear(); }
+Variant::~Variant() {
+  Clear();
+}
 
 void Variant::Clear() noexcept {
   if (HoldsObject()) u_.object->Release();
@@ -56,18 +60,42 @@ Variant Variant::Null() {
   v.vt_ = VT_NULL;
   return v;
 }
-Variant Variant::I2(std::int16_t v) { return Make(VT_I2, v); }
-Variant Variant::I4(std::int32_t v) { return Make(VT_I4, v); }
-Variant Variant::R4(float v) { return Make(VT_R4, v); }
-Variant Variant::R8(double v) { return Make(VT_R8, v); }
-Variant Variant::Currency(std::int64_t v) { return Make(VT_CY, v); }
-Variant Variant::Date(double v) { return Make(VT_DATE, v); }
-Variant Variant::Error(std::int32_t scode) { return Make(VT_ERROR, scode); }
-Variant Variant::Bool(bool v) { return Make(VT_BOOL, v ? VARIANT_TRUE : VARIANT_FALSE); }
-Variant Variant::I1(std::int8_t v) { return Make(VT_I1, v); }
-Variant Variant::UI1(std::uint8_t v) { return Make(VT_UI1, v); }
-Variant Variant::UI2(std::uint16_t v) { return Make(VT_UI2, v); }
-Variant Variant::UI4(std::uint32_t v) { return Make(VT_UI4, v); }
+Variant Variant::I2(std::int16_t v) {
+  return Make(VT_I2, v);
+}
+Variant Variant::I4(std::int32_t v) {
+  return Make(VT_I4, v);
+}
+Variant Variant::R4(float v) {
+  return Make(VT_R4, v);
+}
+Variant Variant::R8(double v) {
+  return Make(VT_R8, v);
+}
+Variant Variant::Currency(std::int64_t v) {
+  return Make(VT_CY, v);
+}
+Variant Variant::Date(double v) {
+  return Make(VT_DATE, v);
+}
+Variant Variant::Error(std::int32_t scode) {
+  return Make(VT_ERROR, scode);
+}
+Variant Variant::Bool(bool v) {
+  return Make(VT_BOOL, v ? VARIANT_TRUE : VARIANT_FALSE);
+}
+Variant Variant::I1(std::int8_t v) {
+  return Make(VT_I1, v);
+}
+Variant Variant::UI1(std::uint8_t v) {
+  return Make(VT_UI1, v);
+}
+Variant Variant::UI2(std::uint16_t v) {
+  return Make(VT_UI2, v);
+}
+Variant Variant::UI4(std::uint32_t v) {
+  return Make(VT_UI4, v);
+}
 
 Variant Variant::Str(std::u16string text) {
   Variant v;
@@ -177,23 +205,37 @@ std::string Variant::ToText() const {
   char buf[64];
   switch (vt_) {
     case VT_EMPTY:
-    case VT_NULL: return "";
-    case VT_BSTR: return platform::Utf16ToUtf8(AsString());
-    case VT_I2: return std::to_string(Get<std::int16_t>());
+    case VT_NULL:
+      return "";
+    case VT_BSTR:
+      return platform::Utf16ToUtf8(AsString());
+    case VT_I2:
+      return std::to_string(Get<std::int16_t>());
     case VT_I4:
-    case VT_ERROR: return std::to_string(Get<std::int32_t>());
-    case VT_I1: return std::to_string(Get<std::int8_t>());
-    case VT_UI1: return std::to_string(Get<std::uint8_t>());
-    case VT_UI2: return std::to_string(Get<std::uint16_t>());
-    case VT_UI4: return std::to_string(Get<std::uint32_t>());
-    case VT_BOOL: return Get<std::int16_t>() != 0 ? "True" : "False";
-    case VT_R4: std::snprintf(buf, sizeof buf, "%.7g", static_cast<double>(Get<float>())); return buf;
+    case VT_ERROR:
+      return std::to_string(Get<std::int32_t>());
+    case VT_I1:
+      return std::to_string(Get<std::int8_t>());
+    case VT_UI1:
+      return std::to_string(Get<std::uint8_t>());
+    case VT_UI2:
+      return std::to_string(Get<std::uint16_t>());
+    case VT_UI4:
+      return std::to_string(Get<std::uint32_t>());
+    case VT_BOOL:
+      return Get<std::int16_t>() != 0 ? "True" : "False";
+    case VT_R4:
+      std::snprintf(buf, sizeof buf, "%.7g", static_cast<double>(Get<float>()));
+      return buf;
     case VT_R8:
-    case VT_DATE: std::snprintf(buf, sizeof buf, "%.15g", Get<double>()); return buf;
+    case VT_DATE:
+      std::snprintf(buf, sizeof buf, "%.15g", Get<double>());
+      return buf;
     case VT_CY:
       std::snprintf(buf, sizeof buf, "%.4f", static_cast<double>(Get<std::int64_t>()) / 10000.0);
       return buf;
-    default: throw EInterpreterError("Invalid variant type conversion");
+    default:
+      throw EInterpreterError("Invalid variant type conversion");
   }
 }
 
@@ -210,9 +252,11 @@ bool operator==(const Variant& a, const Variant& b) {
     return true;
   }
   switch (a.vt_) {
-    case VT_BSTR: return a.AsString() == b.AsString();
+    case VT_BSTR:
+      return a.AsString() == b.AsString();
     case VT_DISPATCH:
-    case VT_UNKNOWN: return a.u_.object == b.u_.object;
+    case VT_UNKNOWN:
+      return a.u_.object == b.u_.object;
     default: {
       const int size = VariantSize(a.vt_);
       return size <= 0 || std::memcmp(&a.u_.raw, &b.u_.raw, static_cast<std::size_t>(size)) == 0;

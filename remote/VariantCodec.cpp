@@ -11,13 +11,19 @@ namespace {
 // The type word that marks a variant by reference (VT_BYREF with no type).
 constexpr std::uint32_t kVariantByRefWord = VT_BYREF;
 
-[[noreturn]] void InvalidPacket() { throw Exception("Invalid data packet"); }
+[[noreturn]] void InvalidPacket() {
+  throw Exception("Invalid data packet");
+}
 [[noreturn]] void Unsupported(std::uint32_t type) {
   throw EInterpreterError(Format("Unsupported variant type: %04X", type & 0xFFFFu));
 }
 
-void WriteU32(IDataBlock& block, std::uint32_t v) { block.Write(&v, 4); }
-void WriteI32(IDataBlock& block, std::int32_t v) { block.Write(&v, 4); }
+void WriteU32(IDataBlock& block, std::uint32_t v) {
+  block.Write(&v, 4);
+}
+void WriteI32(IDataBlock& block, std::int32_t v) {
+  block.Write(&v, 4);
+}
 
 void ReadExact(IDataBlock& block, void* buffer, std::int32_t count) {
   if (count < 0 || block.Read(buffer, count) != count) InvalidPacket();
@@ -116,11 +122,17 @@ std::int32_t DataBlockInterpreter::DecodeInt(IDataBlock& block) {
   const Variant v = DecodeNext(block);
   std::int32_t out = 0;
   switch (v.Type()) {
-    case VT_I2: return v.AsI2();
+    case VT_I2:
+      return v.AsI2();
     case VT_I4:
-    case VT_ERROR: return v.AsI4();
-    case VT_BOOL: return v.AsBool() ? -1 : 0;
-    case VT_I1: case VT_UI1: case VT_UI2: case VT_UI4:
+    case VT_ERROR:
+      return v.AsI4();
+    case VT_BOOL:
+      return v.AsBool() ? -1 : 0;
+    case VT_I1:
+    case VT_UI1:
+    case VT_UI2:
+    case VT_UI4:
       std::memcpy(&out, v.Payload(), static_cast<std::size_t>(VariantSize(v.Type())));
       if (v.Type() == VT_I1) return static_cast<std::int8_t>(out & 0xFF);
       return out;

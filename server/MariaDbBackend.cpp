@@ -389,7 +389,8 @@ class MariaDbBackend final : public SqlBackend {
     std::string sql = "insert into " + QuoteIdentifier(table) + " (";
     std::string marks;
     for (std::size_t i = 0; i < columns.size(); ++i) {
-      sql += (i != 0 ? "," : "") + QuoteIdentifier(columns[i]);
+      if (i != 0) sql += ',';
+      sql += QuoteIdentifier(columns[i]);
       marks += (i != 0 ? ",?" : "?");
     }
     sql += ") values (" + marks + ")";

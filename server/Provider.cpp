@@ -206,23 +206,37 @@ std::vector<std::uint8_t> Provider::WriteRows(bool withDescriptions, std::int32_
     while ((count < 0 || sent < count) && next()) {
       writer.BeginRow();
       for (std::size_t i = 0; i < width; ++i) {
-        if (cursor.IsNull(i)) {
-          writer.AddNull();
-          continue;
-        }
+        std::int64_t integer = 0;
+        std::string_view text;
         switch (columns[i].type) {
           case FieldType::Int32:
           case FieldType::Int64:
-            writer.AddInt64(cursor.Integer(i));
+            if (cursor.IntegerValue(i, integer)) {
+              writer.AddInt64(integer);
+            } else {
+              writer.AddNull();
+            }
             break;
           case FieldType::Real:
-            writer.AddDouble(cursor.Real(i));
+            if (cursor.IsNull(i)) {
+              writer.AddNull();
+            } else {
+              writer.AddDouble(cursor.Real(i));
+            }
             break;
           case FieldType::Text:
-            writer.AddTextUtf8(cursor.Text(i));
+            if (cursor.TextValue(i, text)) {
+              writer.AddTextUtf8(text);
+            } else {
+              writer.AddNull();
+            }
             break;
           case FieldType::Blob:
-            writer.AddBytes(cursor.Text(i));
+            if (cursor.TextValue(i, text)) {
+              writer.AddBytes(text);
+            } else {
+              writer.AddNull();
+            }
             break;
         }
       }
@@ -299,7 +313,8 @@ UpdatesAnswer Provider::ApplyUpdates(std::span<const std::uint8_t> delta, std::i
         columns.push_back(tableColumns[*target[k]]);
         values.push_back(DeltaValue(row, k, fields[k].type));
         if (const auto* text = std::get_if<SqlText>(&values.back())) {
-          described += (described.empty() ? "" : " ") + columns.back() + "=" + text->utf8;
+          if (!described.empty()) described += ' ';
+          described += columns.back() + "=" + text->utf8;
         }
       }
       for (const std::string& c : tableColumns) {

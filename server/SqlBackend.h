@@ -65,6 +65,19 @@ class SqlCursor {
   virtual double Real(std::size_t column) const = 0;
   // UTF-8 for text columns, raw bytes for blob columns; empty for NULL.
   virtual std::string_view Text(std::size_t column) const = 0;
+
+  // The same in one call each, for the hot loop that writes a packet: false
+  // for NULL (and `out` untouched), else true with the value.
+  virtual bool TextValue(std::size_t column, std::string_view& out) const {
+    if (IsNull(column)) return false;
+    out = Text(column);
+    return true;
+  }
+  virtual bool IntegerValue(std::size_t column, std::int64_t& out) const {
+    if (IsNull(column)) return false;
+    out = Integer(column);
+    return true;
+  }
 };
 
 class SqlBackend {

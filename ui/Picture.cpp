@@ -28,8 +28,15 @@ QImage LoadPicture(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) Fail(path, file.errorString());
   if (file.size() > kMaxPictureFileSize) Fail(path, QStringLiteral("picture file too large"));
-  const QByteArray data = file.read(kMaxPictureFileSize + 1);
-  if (data.size() > kMaxPictureFileSize) Fail(path, QStringLiteral("picture file too large"));
+  // Read what the file holds, in chunks, never more than the cap: asking for
+  // the cap at once would reserve that much memory for every small glyph.
+  QByteArray data;
+  data.reserve(static_cast<qsizetype>(file.size()));
+  char chunk[16384];
+  for (qint64 n; (n = file.read(chunk, sizeof chunk)) > 0;) {
+    data.append(chunk, static_cast<qsizetype>(n));
+    if (data.size() > kMaxPictureFileSize) Fail(path, QStringLiteral("picture file too large"));
+  }
   if (ext == QLatin1String("bmp")) {
     QImage image;
     if (!image.loadFromData(data, "BMP")) Fail(path, QStringLiteral("not a valid bitmap"));

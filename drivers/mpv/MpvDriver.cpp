@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -266,7 +267,9 @@ std::uint32_t MpvDriver::Request(DecoderRequest request, std::uint32_t argument,
     case kSelect: {
       if (request.code != kCodeTrack) return 0;
       std::int64_t track = argument >= 1 && argument <= audioTracks_ ? argument : 1;
-      return mpv_set_property(mpv_, "aid", MPV_FORMAT_INT64, &track) >= 0 ? 1 : 0;
+      const bool selected = mpv_set_property(mpv_, "aid", MPV_FORMAT_INT64, &track) >= 0;
+      ApplyMix();  // the new track may have another channel count
+      return selected ? 1 : 0;
     }
     default:
       return 0;
@@ -367,6 +370,12 @@ std::uint32_t MpvDriver::GetValue(std::uint16_t code) {
 }
 
 std::uint32_t MpvDriver::Position() {
+  // Idle means no file, whatever events were missed.
+  int idle = 0;
+  if (mpv_get_property(mpv_, "idle-active", MPV_FORMAT_FLAG, &idle) >= 0 && idle != 0) {
+    live_ = false;
+    return 0;
+  }
   double seconds = 0;
   if (mpv_get_property(mpv_, "time-pos", MPV_FORMAT_DOUBLE, &seconds) >= 0 && seconds >= 0) {
     const auto ms = std::llround(std::min(seconds, 4.0e6) * 1000);
@@ -377,7 +386,16 @@ std::uint32_t MpvDriver::Position() {
 }
 
 void MpvDriver::ApplyMix() {
-  const std::string filter = MixFilter(mixLeft_, mixRight_, volume_);
+  std::string filter = MixFilter(mixLeft_, mixRight_, volume_);
+  // A mono track has nothing to mix: the filter would only make two channels
+  // of it and restart the audio output mid-song (with some outputs playback
+  // then never reaches the end of the file).
+  std::int64_t channels = 0;
+  if (mpv_get_property(mpv_, "current-tracks/audio/demux-channel-count", MPV_FORMAT_INT64,
+                       &channels) >= 0 &&
+      channels == 1) {
+    filter.clear();
+  }
   if (filter == appliedFilter_) return;
   if (!appliedFilter_.empty()) Command({"af", "remove", kMixLabel});
   appliedFilter_.clear();

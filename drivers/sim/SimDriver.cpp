@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdlib>
-#include <new>
+#include <exception>
 
 namespace quor::drivers {
 
@@ -226,19 +226,23 @@ extern "C" __attribute__((visibility("default"))) std::intptr_t DriverProc(std::
                                                                            std::intptr_t lParam1,
                                                                            std::intptr_t lParam2) {
   using quor::drivers::SimDriver;
-  if (message == kDrvOpen) {
-    if (driverId != 0) return 0;  // an open is never sent to an instance
-    auto* driver = new (std::nothrow) SimDriver();
-    if (driver != nullptr) {
+  // Nothing may unwind through this C entry point (a path text too long for
+  // memory is the one thing that can throw).
+  try {
+    if (message == kDrvOpen) {
+      if (driverId != 0) return 0;  // an open is never sent to an instance
+      auto* driver = new SimDriver();
       const auto id = reinterpret_cast<std::intptr_t>(driver);
       driver->Log(message, lParam1, lParam2, id, {});  // the open goes into the log too
       return id;
     }
-    return 0;
+    auto* driver = reinterpret_cast<SimDriver*>(driverId);
+    if (driver == nullptr) return 0;
+    const std::intptr_t result = driver->Handle(message, lParam1, lParam2);
+    if (message == kDrvClose) delete driver;
+    return result;
+  } catch (const std::exception& failure) {
+    std::fprintf(stderr, "reeldrv-sim: %s\n", failure.what());
   }
-  auto* driver = reinterpret_cast<SimDriver*>(driverId);
-  if (driver == nullptr) return 0;
-  const std::intptr_t result = driver->Handle(message, lParam1, lParam2);
-  if (message == kDrvClose) delete driver;
-  return result;
+  return 0;
 }

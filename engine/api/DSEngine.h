@@ -33,24 +33,30 @@ inline constexpr Status kStatusBeforeFirst = 0x2201;
 inline constexpr Status kStatusAfterLast = 0x2202;
 
 // Error statuses. The low 16 bits never equal a crack status.
-inline constexpr Status kErrorNoData = 0x80002301;          // the store holds no packet yet
-inline constexpr Status kErrorInvalidPacket = 0x80002302;   // a packet failed validation
-inline constexpr Status kErrorInvalidArgument = 0x80002303; // field number, buffer, pointer
-inline constexpr Status kErrorNoCurrentRow = 0x80002304;    // not used for cracks: a bad bookmark
-inline constexpr Status kErrorReadOnly = 0x80002305;        // the store cannot be modified
-inline constexpr Status kErrorNotFound = 0x80002306;        // no such optional parameter
-inline constexpr Status kErrorValueTooLong = 0x80002307;    // a value longer than its field
+inline constexpr Status kErrorNoData = 0x80002301;           // the store holds no packet yet
+inline constexpr Status kErrorInvalidPacket = 0x80002302;    // a packet failed validation
+inline constexpr Status kErrorInvalidArgument = 0x80002303;  // field number, buffer, pointer
+inline constexpr Status kErrorNoCurrentRow = 0x80002304;     // not used for cracks: a bad bookmark
+inline constexpr Status kErrorReadOnly = 0x80002305;         // the store cannot be modified
+inline constexpr Status kErrorNotFound = 0x80002306;         // no such optional parameter
+inline constexpr Status kErrorValueTooLong = 0x80002307;     // a value longer than its field
 inline constexpr Status kErrorOutOfMemory = 0x80002308;
-inline constexpr Status kErrorUnknownProperty = 0x80002309; // numbered property not known/settable
-inline constexpr Status kErrorNotAttached = 0x8000230A;     // cursor used before Attach
+inline constexpr Status kErrorUnknownProperty = 0x80002309;  // numbered property not known/settable
+inline constexpr Status kErrorNotAttached = 0x8000230A;      // cursor used before Attach
 inline constexpr Status kErrorNoInterface = 0x80004002;
 inline constexpr Status kErrorUnexpected = 0x8000FFFF;
 inline constexpr Status kErrorClassNotAvailable = 0x80040111;
 
-inline constexpr bool IsBeforeFirst(Status s) { return (s & 0xFFFF) == kStatusBeforeFirst; }
-inline constexpr bool IsAfterLast(Status s) { return (s & 0xFFFF) == kStatusAfterLast; }
+inline constexpr bool IsBeforeFirst(Status s) {
+  return (s & 0xFFFF) == kStatusBeforeFirst;
+}
+inline constexpr bool IsAfterLast(Status s) {
+  return (s & 0xFFFF) == kStatusAfterLast;
+}
 // An error in the caller's sense: neither success nor a crack.
-inline constexpr bool IsError(Status s) { return s != 0 && !IsBeforeFirst(s) && !IsAfterLast(s); }
+inline constexpr bool IsError(Status s) {
+  return s != 0 && !IsBeforeFirst(s) && !IsAfterLast(s);
+}
 
 // The message buffer of GetStatusMessage: 2048 bytes of text and a NUL.
 inline constexpr std::uint32_t kStatusMessageSize = 2049;
@@ -107,25 +113,29 @@ struct DSFieldDesc {
 // The size a value buffer for ReadField must have for this field.
 inline constexpr std::uint32_t ValueBufferSize(const DSFieldDesc& d) {
   switch (d.type) {
-    case FieldType::kText8: return d.size + 1;
+    case FieldType::kText8:
+      return d.size + 1;
     case FieldType::kText16:
-    case FieldType::kBytes: return d.size + 2;
-    case FieldType::kBoolean: return 2;
-    default: return d.size;
+    case FieldType::kBytes:
+      return d.size + 2;
+    case FieldType::kBoolean:
+      return 2;
+    default:
+      return d.size;
   }
 }
 
 struct DSProps {
   std::uint32_t fieldCount;
-  std::uint32_t rowCount;      // rows held
-  std::uint32_t changeCount;   // entries of the change log
-  std::uint32_t rowBufferSize; // bytes of a row buffer (CopyCurrentRow, BlankRow)
+  std::uint32_t rowCount;       // rows held
+  std::uint32_t changeCount;    // entries of the change log
+  std::uint32_t rowBufferSize;  // bytes of a row buffer (CopyCurrentRow, BlankRow)
   std::uint32_t bookmarkSize;
-  std::uint32_t packetCount;   // packets appended
+  std::uint32_t packetCount;  // packets appended
   bool readOnly;
-  bool lastPacketSeen;         // a packet appended with the last-packet flag
-  std::uint64_t rowDataBytes;  // bytes of row data held, as the packets carried them
-  std::uint64_t rowMemoryBytes;// bytes of memory the store holds for its rows
+  bool lastPacketSeen;           // a packet appended with the last-packet flag
+  std::uint64_t rowDataBytes;    // bytes of row data held, as the packets carried them
+  std::uint64_t rowMemoryBytes;  // bytes of memory the store holds for its rows
 };
 
 struct DSCursorProps {
@@ -136,13 +146,13 @@ struct DSCursorProps {
 };
 
 // Numbered store properties (GetProp / SetProp).
-inline constexpr std::uint32_t kPropFieldCount = 1;     // read
-inline constexpr std::uint32_t kPropChangeCount = 2;    // read: entries of the change log
-inline constexpr std::uint32_t kPropRowCount = 3;       // read
-inline constexpr std::uint32_t kPropLastPacketSeen = 4; // read: 1 once the provider's end arrived
-inline constexpr std::uint32_t kPropPacketCount = 5;    // read
-inline constexpr std::uint32_t kPropRowDataBytes = 6;   // read (saturates at 2^32-1)
-inline constexpr std::uint32_t kPropRowMemoryBytes = 7; // read (saturates at 2^32-1)
+inline constexpr std::uint32_t kPropFieldCount = 1;      // read
+inline constexpr std::uint32_t kPropChangeCount = 2;     // read: entries of the change log
+inline constexpr std::uint32_t kPropRowCount = 3;        // read
+inline constexpr std::uint32_t kPropLastPacketSeen = 4;  // read: 1 once the provider's end arrived
+inline constexpr std::uint32_t kPropPacketCount = 5;     // read
+inline constexpr std::uint32_t kPropRowDataBytes = 6;    // read (saturates at 2^32-1)
+inline constexpr std::uint32_t kPropRowMemoryBytes = 7;  // read (saturates at 2^32-1)
 // Read and set: 1 = UTF-16 text columns are described and read as UTF-16
 // text; 0 (the default) = they are described as 8-bit text (twice the size)
 // and read and written as GBK, converted by the engine.

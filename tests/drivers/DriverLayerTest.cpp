@@ -65,6 +65,17 @@ TEST_F(DriverLayer, AFileThatDoesNotNameTheDriverGivesWayToTheNext) {
   EXPECT_EQ(FindDriverLibrary("midi", "Drivers32"), dir_.File("m.so"));
 }
 
+TEST_F(DriverLayer, TheShippedFilesNameTheDriversBesideThem) {
+  const std::string bin = testing::BinDir();
+  SetDriversIniPath(bin + "/drivers.ini");
+  EXPECT_EQ(FindDriverLibrary("reeldrv", "Drivers32"), bin + "/libreeldrv-mpv.so");
+  EXPECT_TRUE(std::filesystem::exists(bin + "/libreeldrv-mpv.so"));
+  ScopedEnv env("QUORVOD_DRIVERS_INI", bin + "/drivers-sim.ini");
+  DriverHandle driver = OpenDriver(u"reeldrv", u"Drivers32", 0);
+  EXPECT_NE(driver, nullptr);
+  EXPECT_EQ(CloseDriver(driver, 0, 0), 1);
+}
+
 TEST_F(DriverLayer, OpensSendsAndClosesARealDriver) {
   SetDriversIniPath(dir_.Write("drivers.ini", testing::DriversIni(SimLibrary())));
   ScopedEnv log("QUORVOD_DRIVER_LOG", dir_.File("sim.log"));

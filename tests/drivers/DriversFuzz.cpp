@@ -25,9 +25,15 @@ extern "C" std::intptr_t DriverProc(std::uintptr_t driverId, std::uint32_t messa
 
 namespace {
 
-std::string IniPath() {
-  static const std::string path = "/tmp/quor-drivers-fuzz-" + std::to_string(::getpid()) + ".ini";
-  return path;
+// The scratch drivers.ini of this process, removed at exit.
+struct ScratchIni {
+  std::string path = "/tmp/quor-drivers-fuzz-" + std::to_string(::getpid()) + ".ini";
+  ~ScratchIni() { std::remove(path.c_str()); }
+};
+
+const std::string& IniPath() {
+  static const ScratchIni scratch;
+  return scratch.path;
 }
 
 std::uint32_t Read32(const std::uint8_t* p) {

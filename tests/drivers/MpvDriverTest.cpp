@@ -46,7 +46,11 @@ class MpvDriver : public ::testing::Test {
     const std::string tracks = "ffmpeg -nostdin -v error -y " + video + tones +
                                "-map 0:v -map 1:a -map 2:a -ac 2 -c:v mpeg4 -g 5 -c:a mp2 " +
                                clips_->File("tracks.mkv");
+    const std::string mono = "ffmpeg -nostdin -v error -y " + video + tones +
+                             "-map 0:v -map 1:a -ac 1 -c:v mpeg4 -g 5 -c:a mp2 " +
+                             clips_->File("mono.mkv");
     ASSERT_EQ(std::system(stereo.c_str()), 0) << stereo;
+    ASSERT_EQ(std::system(mono.c_str()), 0) << mono;
     ASSERT_EQ(std::system(tracks.c_str()), 0) << tracks;
   }
   static void TearDownTestSuite() {
@@ -247,6 +251,22 @@ TEST_F(MpvDriver, MixAndTrackReachTheSound) {
     Send(8, stream, 36, 2);  // the second track carries 1000 Hz
   });
   EXPECT_TRUE(isHigh(left) && isHigh(right)) << left << " " << right;
+}
+
+TEST_F(MpvDriver, AMonoSongIsLeftUnmixedAndEnds) {
+  const std::uint32_t stream = Open(clips_->File("mono.mkv"));
+  ASSERT_NE(stream, 0u);
+  EXPECT_EQ(Get(stream, 1538), 2u);
+  Send(9, stream, 1297, 6553600);
+  Send(9, stream, 1298, 6553600);
+  Send(9, stream, 1283, 100u << 16 | 200);
+  EXPECT_EQ(Property("af"), "");  // nothing to mix on one channel
+  Send(6, stream, 512, 2500);
+  Send(3, stream, 2, 512);
+  Send(3, stream, 768);
+  EXPECT_EQ(WaitPosition(
+                stream, [](auto p) { return p == 0; }, 4s),
+            0u);
 }
 
 TEST_F(MpvDriver, TrackChoiceOnAFileWithTwoTracks) {

@@ -49,7 +49,9 @@ inline Ref<IDSCursor> NewCursor(IDSBase* store) {
   void* p = nullptr;
   EXPECT_EQ(CreateEngineObject(kClsidDSCursor, kIidDSCursor, &p), kStatusOk);
   auto c = Ref<IDSCursor>::Adopt(static_cast<IDSCursor*>(p));
-  if (store != nullptr) EXPECT_EQ(c->Attach(store), kStatusOk);
+  if (store != nullptr) {
+    EXPECT_EQ(c->Attach(store), kStatusOk);
+  }
   return c;
 }
 
@@ -74,13 +76,15 @@ struct RowReader {
     EXPECT_EQ(c->GetCursorProps(&p), kStatusOk);
     row.resize(p.rowBufferSize);
   }
-  Status Copy() { return cursor->CopyCurrentRow(row.data(), static_cast<std::uint32_t>(row.size())); }
+  Status Copy() {
+    return cursor->CopyCurrentRow(row.data(), static_cast<std::uint32_t>(row.size()));
+  }
   std::int32_t Int(std::uint32_t field) {
     std::int32_t v = 0;
     bool blank = true;
-    EXPECT_EQ(cursor->ReadField(row.data(), static_cast<std::uint32_t>(row.size()), field, &v, 4,
-                                &blank),
-              kStatusOk);
+    EXPECT_EQ(
+        cursor->ReadField(row.data(), static_cast<std::uint32_t>(row.size()), field, &v, 4, &blank),
+        kStatusOk);
     return blank ? -1 : v;
   }
   // UTF-16 field in wide mode: length-prefixed units. "<blank>" when blank.

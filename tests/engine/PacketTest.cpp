@@ -92,18 +92,20 @@ TEST(Packet, EmptyResultCarriesFieldsOnly) {
 }
 
 TEST(Packet, WriterConvertsLosslesslyAndRefusesTheRest) {
-  PacketWriter w(PacketKind::kData,
-                 {FieldDef{"a", FieldType::kText16, 20, 0, {}},
-                  FieldDef{"b", FieldType::kInt32, 0, 0, {}}, FieldDef{"c", FieldType::kText8, 4, 0, {}}});
+  PacketWriter w(PacketKind::kData, {FieldDef{"a", FieldType::kText16, 20, 0, {}},
+                                     FieldDef{"b", FieldType::kInt32, 0, 0, {}},
+                                     FieldDef{"c", FieldType::kText8, 4, 0, {}}});
   w.BeginRow();
-  w.AddInt64(-42);               // integer into text: decimal digits
+  w.AddInt64(-42);                                   // integer into text: decimal digits
   EXPECT_THROW(w.AddInt64(1ll << 40), PacketError);  // does not fit 32 bits
   w.AddInt64(7);
   EXPECT_THROW(w.AddText8("12345"), PacketError);  // longer than its 4 bytes
-  w.AddTextUtf8("\xE4\xB8\xAD");  // 中 into 8-bit text: GBK
+  w.AddTextUtf8("\xE4\xB8\xAD");                   // 中 into 8-bit text: GBK
   w.EndRow();
   w.BeginRow();
-  w.AddTextUtf8("a\xFF" "b");  // invalid UTF-8 byte becomes U+FFFD
+  w.AddTextUtf8(
+      "a\xFF"
+      "b");  // invalid UTF-8 byte becomes U+FFFD
   w.AddNull();
   w.AddNull();
   w.EndRow();
@@ -184,7 +186,8 @@ TEST(Packet, DeltaAndErrorPacketsCarryTheirRowInformation) {
 }
 
 void Patch32(std::vector<std::uint8_t>& p, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+  for (int i = 0; i < 4; ++i)
+    p[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 TEST(Packet, ReaderRefusesEveryDamagedForm) {

@@ -124,6 +124,7 @@ class LayoutTest : public ::testing::Test {
 TEST_F(LayoutTest, EveryControlHasItsPlaceSizeVisibilityFocusAndCursor) {
   MainWindow w(shell_, notifier_);
   w.resize(800, 600);  // full screen on the room PC; the background follows
+  w.show();
   for (const Row& row : kRows) {
     SCOPED_TRACE(row.name);
     QWidget* c = w.Control(row.name);
@@ -132,9 +133,12 @@ TEST_F(LayoutTest, EveryControlHasItsPlaceSizeVisibilityFocusAndCursor) {
     EXPECT_EQ(c->geometry(), QRect(row.x, row.y, row.w, row.h));
     EXPECT_EQ(c->parentWidget(), row.inPanel ? w.Control("BMnumPanel") : &w);
     EXPECT_EQ(!c->isHidden(), row.shown);
+    EXPECT_EQ(c->isVisible(), row.shown && (!row.inPanel || w.BMnumPanel->isVisible()));
     const bool tabStop = (c->focusPolicy() & Qt::TabFocus) != 0;
     EXPECT_EQ(tabStop, row.stop);
-    if (row.kind == kPic || row.kind == kText) EXPECT_EQ(c->focusPolicy(), Qt::NoFocus);
+    if (row.kind == kPic || row.kind == kText) {
+      EXPECT_EQ(c->focusPolicy(), Qt::NoFocus);
+    }
     EXPECT_EQ(c->cursor().shape(), row.hand ? Qt::PointingHandCursor : Qt::ArrowCursor);
     if (row.font > 0) {
       EXPECT_EQ(c->font().pixelSize(), row.font);
@@ -201,6 +205,7 @@ TEST_F(LayoutTest, WindowIsABorderlessStayOnTopKioskWindow) {
   EXPECT_EQ(MainForm(), &w);
   // The background fills the window whatever its size, drawn unscaled.
   w.resize(800, 600);
+  w.show();
   EXPECT_EQ(w.BGImage->geometry(), QRect(0, 0, 800, 600));
   EXPECT_FALSE(w.BGImage->Stretch());
   EXPECT_TRUE(w.photoImage[1]->Stretch());

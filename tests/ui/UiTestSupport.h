@@ -13,13 +13,9 @@
 
 namespace quor::ui::test {
 
-inline QApplication& EnsureApp() {
-  static int argc = 1;
-  static char arg0[] = "ui_test";
-  static char* argv[] = {arg0, nullptr};
-  static QApplication app(argc, argv);
-  return app;
-}
+// The application object lives in the test program's main (UiTestMain.cpp),
+// so that it is destroyed before the toolkit's own statics.
+inline QApplication& EnsureApp() { return *static_cast<QApplication*>(QCoreApplication::instance()); }
 
 struct RecordingNotifier : Notifier {
   QStringList messages;

@@ -1,0 +1,211 @@
+// The real terminal under its own Xvfb: the window comes up 800x600 with its
+// caption, and SIGTERM, SIGINT and the Ctrl+Alt+End chord each end the
+// program through the window's close; without VODSet.ini the missing-file
+// message comes first and the window follows it.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/HotKeys.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv) {
+  // The given variables replace inherited ones of the same name (the first
+  // of two entries would win).
+  std::vector<std::string> envStore;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    bool replaced = false;
+    for (const std::string& x : extraEnv)
+      replaced = replaced || entry.compare(0, x.find('=') + 1, x, 0, x.find('=') + 1) == 0;
+    if (!replaced) envStore.push_back(entry);
+  }
+  envStore.insert(envStore.end(), extraEnv.begin(), extraEnv.end());
+  std::vector<char*> argv, envp;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  for (const auto& e : envStore) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) return -1;
+  return pid;
+}
+
+// Waits for the process to end; its exit status, or nullopt on timeout.
+std::optional<int> WaitExit(pid_t pid, std::chrono::milliseconds timeout) {
+  const auto end = std::chrono::steady_clock::now() + timeout;
+  while (std::chrono::steady_clock::now() < end) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid)
+      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    std::this_thread::sleep_for(50ms);
+  }
+  return std::nullopt;
+}
+
+std::string Capture(const std::string& command) {
+  std::string out;
+  if (FILE* p = popen(command.c_str(), "r")) {
+    char buf[256];
+    while (std::fgets(buf, sizeof buf, p) != nullptr) out += buf;
+    pclose(p);
+  }
+  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+  return out;
+}
+
+class TerminalE2eTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    for (int n = 93; n < 140 && display_.empty(); ++n) {
+      if (fs::exists("/tmp/.X11-unix/X" + std::to_string(n)) ||
+          fs::exists("/tmp/.X" + std::to_string(n) + "-lock"))
+        continue;
+      const std::string name = ":" + std::to_string(n);
+      xvfb_ = Spawn({"Xvfb", name, "-screen", "0", "800x600x24", "-nolisten", "tcp"}, {});
+      for (int i = 0; i < 100 && !fs::exists("/tmp/.X11-unix/X" + std::to_string(n)); ++i)
+        std::this_thread::sleep_for(50ms);
+      if (fs::exists("/tmp/.X11-unix/X" + std::to_string(n))) display_ = name;
+    }
+  }
+  static void TearDownTestSuite() {
+    if (xvfb_ > 0) {
+      kill(xvfb_, SIGTERM);
+      WaitExit(xvfb_, 5s);
+    }
+  }
+
+  void SetUp() override {
+    if (display_.empty()) GTEST_SKIP() << "no Xvfb";
+    const char* bin = std::getenv("QUOR_BIN_DIR");
+    ASSERT_NE(bin, nullptr);
+    // A room folder of its own: the program, its photo fallback, its
+    // configuration; the folder name holds a blank.
+    room_ = fs::temp_directory_path() / ("quorvod e2e " + std::to_string(getpid()));
+    fs::remove_all(room_);
+    fs::create_directories(room_ / "Photo");
+    fs::copy_file(fs::path(bin) / "quorvod", room_ / "quorvod");
+    fs::copy_file(fs::path(bin) / "Photo" / "NONAME.BMP", room_ / "Photo" / "NONAME.BMP");
+  }
+  void TearDown() override {
+    // A terminal still running after a failed case is ended here; one that
+    // was reaped already (pid_ -1) is never signalled again.
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      WaitExit(pid_, 5s);
+    }
+    fs::remove_all(room_);
+  }
+
+  // Waits for the terminal to end and reaps it; its exit status.
+  std::optional<int> WaitTerminal() {
+    const std::optional<int> status = WaitExit(pid_, 20s);
+    if (status) pid_ = -1;
+    return status;
+  }
+
+  void WriteConfiguration() {
+    std::ofstream(room_ / "VODSet.ini") << "[LyraboxSet]\nRoomName=Room1\nServerIP=127.0.0.1\n";
+  }
+  std::string X(const std::string& args) {
+    return Capture("DISPLAY=" + display_ + " timeout 30 " + args + " 2>/dev/null");
+  }
+  void Start() {
+    pid_ = Spawn({(room_ / "quorvod").string()}, {"DISPLAY=" + display_, "QT_QPA_PLATFORM=xcb"});
+    ASSERT_GT(pid_, 0);
+  }
+  // Waits until the main window is mapped; its id.
+  std::string WaitForWindow() {
+    return X("xdotool search --sync --onlyvisible --name 'QuorVOD客户端'");
+  }
+  void ExpectFullScreenWindow() {
+    const std::string id = WaitForWindow();
+    ASSERT_FALSE(id.empty());
+    const std::string geometry = X("xdotool getwindowgeometry " + id);
+    EXPECT_NE(geometry.find("Geometry: 800x600"), std::string::npos) << geometry;
+    EXPECT_NE(geometry.find("Position: 0,0"), std::string::npos) << geometry;
+  }
+
+  static inline std::string display_;
+  static inline pid_t xvfb_ = -1;
+  fs::path room_;
+  pid_t pid_ = -1;
+};
+
+TEST_F(TerminalE2eTest, WindowComesUpFullScreenAndSigtermEndsIt) {
+  WriteConfiguration();
+  Start();
+  ExpectFullScreenWindow();
+  kill(pid_, SIGTERM);
+  EXPECT_EQ(WaitTerminal(), std::optional<int>(0));
+}
+
+TEST_F(TerminalE2eTest, SigintEndsIt) {
+  WriteConfiguration();
+  Start();
+  ASSERT_FALSE(WaitForWindow().empty());
+  kill(pid_, SIGINT);
+  EXPECT_EQ(WaitTerminal(), std::optional<int>(0));
+}
+
+TEST_F(TerminalE2eTest, CtrlAltEndEndsIt) {
+  WriteConfiguration();
+  Start();
+  ASSERT_FALSE(WaitForWindow().empty());
+  std::this_thread::sleep_for(300ms);
+  X("xdotool key ctrl+alt+End");
+  EXPECT_EQ(WaitTerminal(), std::optional<int>(0));
+}
+
+TEST_F(TerminalE2eTest, MissingConfigurationIsReportedThenTheWindowComes) {
+  Start();
+  const std::string box = X("xdotool search --sync --onlyvisible --name '^QuorVOD$'");
+  ASSERT_FALSE(box.empty());
+  // The window does not come before the message is acknowledged.
+  EXPECT_TRUE(X("xdotool search --onlyvisible --name 'QuorVOD客户端'").empty());
+  X("xdotool windowfocus --sync " + box + " key Return");
+  ExpectFullScreenWindow();
+  kill(pid_, SIGTERM);
+  EXPECT_EQ(WaitTerminal(), std::optional<int>(0));
+}
+
+TEST_F(TerminalE2eTest, GrabbedKeysArriveAloneAndNotWithAModifier) {
+  ::setenv("DISPLAY", display_.c_str(), 1);
+  const auto keys = quor::platform::CreateHotKeys();
+  ASSERT_GE(keys->EventDescriptor(), 0);
+  ASSERT_TRUE(keys->Register(1006, 0, 107));   // keypad plus
+  ASSERT_TRUE(keys->Register(1000, 0, 0x74));  // F5
+  ASSERT_TRUE(keys->Register(2000, quor::platform::kModControl | quor::platform::kModAlt, 0x23));
+  X("xdotool key KP_Add F5 ctrl+F5 ctrl+alt+End");
+  std::vector<int> got;
+  for (int i = 0; i < 40 && got.size() < 3; ++i) {
+    std::this_thread::sleep_for(50ms);
+    for (int id : keys->TakePressed()) got.push_back(id);
+  }
+  EXPECT_EQ(got, (std::vector<int>{1006, 1000, 2000}));
+  EXPECT_TRUE(keys->Unregister(1000));
+  X("xdotool key F5");
+  std::this_thread::sleep_for(200ms);
+  EXPECT_TRUE(keys->TakePressed().empty());
+}
+
+}  // namespace

@@ -1,0 +1,48 @@
+#pragma once
+// Builds the demo catalogue in a folder:
+//
+//   DIR/catalogue.db        SQLite: singer(SEX, SINGNAME, Path) and
+//                           vodinfo(SINGID, SINGNAME, SINGER, TYPE,
+//                           SONGLANGUAGE, FIRSTWORD, PATH1), texts as UTF-8
+//   DIR/Photo/sNNN.jpg      one 113 x 153 photo per singer
+//   DIR/media/songs/*.mp4   a few short videos that every song points at
+//
+// The terminal reaches the videos through the media share: PATH1 holds
+// \\quorvod\quorvod\songs\<file>, and the demo's share root is DIR/media.
+// Photos and videos need a QGuiApplication; the catalogue alone does not.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Videos.h"
+
+namespace quor::tools::demo {
+
+inline constexpr int kMaleSingers = 30;
+inline constexpr int kFemaleSingers = 30;
+inline constexpr int kGroupSingers = 12;
+inline constexpr std::int64_t kFirstSongNumber = 10001;
+inline constexpr const char* kShareSongs = "\\\\quorvod\\quorvod\\songs\\";
+
+struct DemoOptions {
+  std::string dir;
+  std::int64_t songs = 2000;
+  bool photos = true;
+  bool videos = true;
+  std::uint32_t seed = 20261208;
+};
+
+// Progress: a stage name, work done and the total.
+using Progress =
+    std::function<void(const std::string& stage, std::int64_t done, std::int64_t total)>;
+
+// The videos the demo makes.
+std::vector<VideoSpec> DemoVideos();
+
+// Writes the catalogue (replacing one already there, atomically). Throws
+// std::runtime_error with a clear text on any failure.
+void BuildDemo(const DemoOptions& options, const Progress& progress);
+
+}  // namespace quor::tools::demo

@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <QImage>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <set>
+#include <string>
+
+#include "DemoBuilder.h"
+#include "Initials.h"
+#include "Names.h"
+
+namespace quor::tools::demo {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Program() {
+  return std::string(std::getenv("QUOR_BIN_DIR")) + "/quorvod-make-demo";
+}
+
+int RunDemo(const std::string& args) {
+  const int rc = std::system((Program() + " " + args + " >/dev/null 2>&1").c_str());
+  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+std::string Capture(const std::string& cmd) {
+  std::string out;
+  if (FILE* p = popen(cmd.c_str(), "r")) {
+    char buf[256];
+    while (std::fgets(buf, sizeof buf, p)) out += buf;
+    pclose(p);
+  }
+  return out;
+}
+
+class DemoCatalogue : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new std::string(::testing::TempDir() + "quor-demo-" + std::to_string(getpid()));
+    fs::remove_all(*dir_);
+    ASSERT_EQ(RunDemo(*dir_ + " --songs 400"), 0);
+  }
+  static void TearDownTestSuite() {
+    fs::remove_all(*dir_);
+    delete dir_;
+  }
+  void SetUp() override {
+    ASSERT_EQ(sqlite3_open((*dir_ + "/catalogue.db").c_str(), &db_), SQLITE_OK);
+  }
+  void TearDown() override { sqlite3_close(db_); }
+
+  // Every row of a query as text columns joined by '|'.
+  std::vector<std::string> Rows(const char* sql) {
+    std::vector<std::string> out;
+    sqlite3_stmt* s = nullptr;
+    EXPECT_EQ(sqlite3_prepare_v2(db_, sql, -1, &s, nullptr), SQLITE_OK) << sql;
+    while (sqlite3_step(s) == SQLITE_ROW) {
+      std::string row;
+      for (int c = 0; c < sqlite3_column_count(s); ++c) {
+        if (c) row += '|';
+        if (const auto* t = sqlite3_column_text(s, c)) row += reinterpret_cast<const char*>(t);
+      }
+      out.push_back(row);
+    }
+    sqlite3_finalize(s);
+    return out;
+  }
+
+  static std::string* dir_;
+  sqlite3* db_ = nullptr;
+};
+std::string* DemoCatalogue::dir_ = nullptr;
+
+TEST_F(DemoCatalogue, SingersHaveCategoriesUniqueNamesAndPhotos) {
+  const auto singers = Rows("select SEX, SINGNAME, Path from singer");
+  EXPECT_GE(singers.size(), 60u);
+  std::set<std::string> sexes, names;
+  for (const std::string& row : singers) {
+    const auto a = row.find('|'), b = row.rfind('|');
+    sexes.insert(row.substr(0, a));
+    names.insert(row.substr(a + 1, b - a - 1));
+    const std::string path = row.substr(b + 1);
+    ASSERT_EQ(path.rfind("Photo\\", 0), 0u) << path;
+    const QImage photo(QString::fromStdString(*dir_ + "/Photo/" + path.substr(6)));
+    ASSERT_FALSE(photo.isNull()) << path;
+    EXPECT_EQ(photo.size(), QSize(113, 153));
+  }
+  EXPECT_EQ(sexes, (std::set<std::string>{"男", "女", "组合"}));
+  EXPECT_EQ(names.size(), singers.size());
+  // The statements of the screen find them (double-quoted literals).
+  EXPECT_EQ(Rows("select * from singer where SEX=\"组合\"").size(),
+            static_cast<std::size_t>(kGroupSingers));
+}
+
+TEST_F(DemoCatalogue, SongsCarryNumbersCategoriesInitialsAndPlayablePaths) {
+  const auto songs = Rows(
+      "select SINGID, SINGNAME, SINGER, TYPE, SONGLANGUAGE, FIRSTWORD, PATH1 from vodinfo order by "
+      "SINGID");
+  ASSERT_EQ(songs.size(), 400u);
+  const std::set<std::string> types(kTypes.begin(), kTypes.end());
+  const std::set<std::string> languages(kLanguages.begin(), kLanguages.end());
+  std::set<std::string> seenTypes, seenLanguages, videos;
+  const std::regex shape(
+      R"((\d{5})\|([^|]+)\|([^|]+)\|([^|]+)\|([^|]+)\|([A-Z]+)\|\\\\quorvod\\quorvod\\songs\\([^|\\]+-(\d+)s\.mp4))");
+  Initials initials;
+  for (std::size_t i = 0; i < songs.size(); ++i) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(songs[i], m, shape)) << songs[i];
+    EXPECT_EQ(std::stoll(m[1]), kFirstSongNumber + static_cast<std::int64_t>(i));
+    EXPECT_EQ(initials.OfWord(m[2].str()), m[6].str()) << songs[i];
+    EXPECT_EQ(Rows(("select 1 from singer where SINGNAME='" + m[3].str() + "'").c_str()).size(),
+              1u);
+    EXPECT_TRUE(types.count(m[4])) << songs[i];
+    EXPECT_TRUE(languages.count(m[5])) << songs[i];
+    seenTypes.insert(m[4]);
+    seenLanguages.insert(m[5]);
+    videos.insert(m[7].str() + "|" + m[8].str());
+  }
+  EXPECT_EQ(seenTypes, types);
+  EXPECT_EQ(seenLanguages, languages);
+  EXPECT_EQ(initials.OfWord("月亮代表"), "YLDB");
+  EXPECT_EQ(initials.OfWord("Blue Moon"), "BM");
+
+  // Each video: on the share root's songs folder, of the length its name
+  // says, with two audio channels.
+  ASSERT_EQ(videos.size(), DemoVideos().size());
+  for (const std::string& v : videos) {
+    const std::string file = *dir_ + "/media/songs/" + v.substr(0, v.find('|'));
+    ASSERT_TRUE(fs::exists(file)) << file;
+    const std::string probe = Capture(
+        "ffprobe -v error -select_streams a -show_entries stream=channels -show_entries "
+        "format=duration -of csv=p=0 '" +
+        file + "'");
+    EXPECT_NE(probe.find("2\n"), std::string::npos) << probe;
+    const double seconds = std::stod(probe.substr(probe.find('\n') + 1));
+    EXPECT_NEAR(seconds, std::stod(v.substr(v.find('|') + 1)), 0.5) << probe;
+  }
+  const auto indexes = Rows(
+      "select name from sqlite_master where type='index' and tbl_name='vodinfo' order by name");
+  EXPECT_EQ(indexes, (std::vector<std::string>{"vodinfo_firstword", "vodinfo_language",
+                                               "vodinfo_singer", "vodinfo_type"}));
+}
+
+TEST(DemoCommandLine, RefusesBadArgumentsAndReplacesAnOldCatalogue) {
+  EXPECT_EQ(RunDemo(""), 2);
+  EXPECT_EQ(RunDemo("x --songs"), 2);
+  EXPECT_EQ(RunDemo("x --songs ten"), 2);
+  EXPECT_EQ(RunDemo("x --frobnicate"), 2);
+  const std::string dir = ::testing::TempDir() + "quor-demo-small-" + std::to_string(getpid());
+  EXPECT_EQ(RunDemo(dir + " --songs 0 --no-video --no-photos"), 1);
+  ASSERT_EQ(RunDemo(dir + " --songs 5 --no-video --no-photos"), 0);
+  ASSERT_EQ(RunDemo(dir + " --songs 7 --no-video --no-photos"), 0);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((dir + "/catalogue.db").c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* s = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, "select count(*) from vodinfo", -1, &s, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(s, 0), 7);
+  sqlite3_finalize(s);
+  sqlite3_close(db);
+  EXPECT_FALSE(fs::exists(dir + "/catalogue.db.part"));
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace quor::tools::demo
