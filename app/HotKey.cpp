@@ -12,13 +12,13 @@
 namespace quor::app {
 
 const std::array<RemoteKey, ui::kRemoteKeyCount> kKeyMap = {{
-    {"Play", 1000},     {"Pause", 1001},    {"NextSong", 1002}, {"Fast", 1003},
-    {"FastBack", 1004}, {"Channel", 1005},  {"Volup", 1006},    {"Voldown", 1007},
-    {"Num0", 1010},     {"Num1", 1011},     {"Num2", 1012},     {"Num3", 1013},
-    {"Num4", 1014},     {"Num5", 1015},     {"Num6", 1016},     {"Num7", 1017},
-    {"Num8", 1018},     {"Num9", 1019},     {"Selected", 1020}, {"Priority", 1021},
-    {"Delete", 1022},   {"Pageup", 1023},   {"Pagedown", 1024}, {"Affirm", 1025},
-    {"Return", 1026},   {"up", 1027},       {"down", 1028},     {"Left", 1029},
+    {"Play", 1000},     {"Pause", 1001},     {"NextSong", 1002}, {"Fast", 1003},
+    {"FastBack", 1004}, {"Channel", 1005},   {"Volup", 1006},    {"Voldown", 1007},
+    {"Num0", 1010},     {"Num1", 1011},      {"Num2", 1012},     {"Num3", 1013},
+    {"Num4", 1014},     {"Num5", 1015},      {"Num6", 1016},     {"Num7", 1017},
+    {"Num8", 1018},     {"Num9", 1019},      {"Selected", 1020}, {"Priority", 1021},
+    {"Delete", 1022},   {"Pageup", 1023},    {"Pagedown", 1024}, {"Affirm", 1025},
+    {"Return", 1026},   {"up", 1027},        {"down", 1028},     {"Left", 1029},
     {"Right", 1030},    {"Vinoserve", 1031},
 }};
 

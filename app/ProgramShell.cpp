@@ -32,9 +32,13 @@ ProgramShell::~ProgramShell() {
   hotKeys_->Unregister(kCloseChordId);
 }
 
-void ProgramShell::SuppressScreenSaver() { platform::SuppressScreenSaver(); }
+void ProgramShell::SuppressScreenSaver() {
+  platform::SuppressScreenSaver();
+}
 
-void ProgramShell::RegisterEngine() { app::RegisterEngine(platform::ProgramFolder()); }
+void ProgramShell::RegisterEngine() {
+  app::RegisterEngine(platform::ProgramFolder());
+}
 
 void ProgramShell::SetDisplayMode(int width, int height) {
   platform::SetDisplayMode(width, height);
@@ -48,11 +52,17 @@ void ProgramShell::RegisterRemoteKeys(const ui::Configuration& config) {
   app::RegisterRemoteKeys(config, *hotKeys_);
 }
 
-void ProgramShell::UnregisterRemoteKeys() { app::UnregisterRemoteKeys(*hotKeys_); }
+void ProgramShell::UnregisterRemoteKeys() {
+  app::UnregisterRemoteKeys(*hotKeys_);
+}
 
-void ProgramShell::DecoderOpen() { player::DecoderOpen(); }
+void ProgramShell::DecoderOpen() {
+  player::DecoderOpen();
+}
 
-void ProgramShell::DecoderClose() { player::DecoderClose(); }
+void ProgramShell::DecoderClose() {
+  player::DecoderClose();
+}
 
 void ProgramShell::ConnectShare(const platform::ShareConnection& connection) {
   platform::ConnectShare(connection);
@@ -84,7 +94,8 @@ bool ProgramShell::eventFilter(QObject* watched, QEvent* event) {
   // the window; they go no further, as a hot key would not.
   if (event->type() == QEvent::KeyPress && window_ != nullptr) {
     const auto* key = static_cast<QKeyEvent*>(event);
-    const auto id = hotKeys_->MatchWindowKey(key->nativeVirtualKey(), ModifierFlags(key->modifiers()));
+    const auto id =
+        hotKeys_->MatchWindowKey(key->nativeVirtualKey(), ModifierFlags(key->modifiers()));
     if (id && *id != kCloseChordId) {
       window_->Guarded([this, id] { Deliver(*id); });
       return true;

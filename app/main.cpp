@@ -20,14 +20,31 @@ int main(int argc, char** argv) {
     // The kiosk window is the only window; closing it ends the program.
     application.setQuitOnLastWindowClosed(true);
 
+    // A stop request that comes while the window is still being created (the
+    // missing-file message may be up) ends the message and lets the creation
+    // finish; the window is then closed at once, never shown.
+    bool stopBeforeShow = false;
+    quor::app::SignalBridge signalBridge([&stopBeforeShow] {
+      quor::ui::MainWindow* window = quor::ui::MainForm();
+      if (window != nullptr && window->isVisible()) {
+        window->close();
+        return;
+      }
+      stopBeforeShow = true;
+      if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+    });
+
     quor::ui::MessageBoxNotifier notifier;
     quor::app::ProgramShell shell(notifier, quor::platform::CreateHotKeys());
     quor::ui::MainWindow mainForm(shell, notifier);
     // The data module DM is created here, after the window and before the
     // loop, once it exists: FormShow connects its SocketConnection.
+    if (stopBeforeShow) {
+      mainForm.close();
+      return 0;
+    }
 
     shell.AttachWindow(mainForm);
-    quor::app::SignalBridge signalBridge([&mainForm] { mainForm.close(); });
     mainForm.ShowFullScreen();
     return application.exec();
   } catch (const std::exception& e) {

@@ -11,7 +11,9 @@ namespace {
 
 // Xlib's default error handler ends the process; a refused mode change must
 // only fail the call.
-int IgnoreXError(::Display*, XErrorEvent*) { return 0; }
+int IgnoreXError(::Display*, XErrorEvent*) {
+  return 0;
+}
 
 struct DisplayCloser {
   void operator()(::Display* d) const { XCloseDisplay(d); }

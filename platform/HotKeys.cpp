@@ -136,8 +136,7 @@ constexpr unsigned kLockMasks[] = {0, LockMask, Mod2Mask, LockMask | Mod2Mask};
 // GUI toolkit's connection is never touched.
 class X11HotKeys : public HotKeys {
  public:
-  explicit X11HotKeys(::Display* dpy) : dpy_(dpy), root_(DefaultRootWindow(dpy)) {
-  }
+  explicit X11HotKeys(::Display* dpy) : dpy_(dpy), root_(DefaultRootWindow(dpy)) {}
   ~X11HotKeys() override {
     for (const auto& [id, grab] : grabs_) Ungrab(grab);
     XCloseDisplay(dpy_);
@@ -195,9 +194,7 @@ class X11HotKeys : public HotKeys {
     return ids;
   }
 
-  std::optional<int> MatchWindowKey(unsigned long, unsigned) const override {
-    return std::nullopt;
-  }
+  std::optional<int> MatchWindowKey(unsigned long, unsigned) const override { return std::nullopt; }
 
  private:
   struct Grab {
@@ -226,7 +223,9 @@ unsigned long KeysymForVirtualKey(unsigned vk) {
   return 0;
 }
 
-std::unique_ptr<HotKeys> CreateWindowKeyHotKeys() { return std::make_unique<WindowKeyHotKeys>(); }
+std::unique_ptr<HotKeys> CreateWindowKeyHotKeys() {
+  return std::make_unique<WindowKeyHotKeys>();
+}
 
 std::unique_ptr<HotKeys> CreateHotKeys() {
   if (::Display* dpy = XOpenDisplay(nullptr)) return std::make_unique<X11HotKeys>(dpy);

@@ -10,7 +10,7 @@
 
 namespace quor::platform {
 
-inline constexpr std::uint32_t kSysCommandMessage = 274;  // 0x0112
+inline constexpr std::uint32_t kSysCommandMessage = 274;     // 0x0112
 inline constexpr std::uintptr_t kScreenSaveCommand = 61760;  // 0xF140
 
 struct QueuedMessage {

@@ -52,7 +52,9 @@ struct CallFault {
   std::uint32_t argument;
 };
 
-const Variant& Value(const Variant& arg) { return arg.IsByRef() ? arg.RefTarget() : arg; }
+const Variant& Value(const Variant& arg) {
+  return arg.IsByRef() ? arg.RefTarget() : arg;
+}
 
 std::u16string TextArg(const std::vector<Variant>& args, std::size_t i) {
   const Variant& v = Value(args[i]);
@@ -237,13 +239,13 @@ Variant AppServerObject::ApplyUpdates(const std::u16string& providerName, const 
         provider.ApplyUpdates(PacketBytes(delta), maxErrors, context_.peer, LocalTimestamp());
     errorCount = answer.errorCount;
     if (context_.log != nullptr) {
-      for (const std::string& row : answer.stored) context_.log->RoomRequest(context_.peer, name, row);
+      for (const std::string& row : answer.stored)
+        context_.log->RoomRequest(context_.peer, name, row);
       context_.log->Request(context_.peer, name, "(apply updates)",
                             static_cast<long>(answer.stored.size()), MsSince(start));
       if (answer.errorCount != 0) {
         context_.log->Failure(context_.peer, name, "(apply updates)",
-                              std::to_string(answer.errorCount) + " rows rejected",
-                              MsSince(start));
+                              std::to_string(answer.errorCount) + " rows rejected", MsSince(start));
       }
     }
     return PacketVariant(answer.errors);
@@ -256,8 +258,8 @@ Variant AppServerObject::ApplyUpdates(const std::u16string& providerName, const 
 }
 
 Variant AppServerObject::ProviderNames() const {
-  auto names = remote::SafeArray::Create(
-      remote::VT_VARIANT, {{0, static_cast<std::int32_t>(providers_.size()) - 1}});
+  auto names = remote::SafeArray::Create(remote::VT_VARIANT,
+                                         {{0, static_cast<std::int32_t>(providers_.size()) - 1}});
   for (std::size_t i = 0; i < providers_.size(); ++i) {
     names->PutAt(i, Variant::Str(platform::Utf8ToUtf16(providers_[i]->Name())));
   }
@@ -276,7 +278,8 @@ void AppServerObject::Execute(const std::u16string& providerName,
     auto cursor = context_.database().OpenReadOnly(command);
     long rows = 0;
     while (cursor->Step()) ++rows;
-    if (context_.log != nullptr) context_.log->Request(context_.peer, name, command, 0, MsSince(start));
+    if (context_.log != nullptr)
+      context_.log->Request(context_.peer, name, command, 0, MsSince(start));
   } catch (const std::exception& e) {
     if (context_.log != nullptr) {
       context_.log->Failure(context_.peer, name, command, e.what(), MsSince(start));
@@ -303,8 +306,8 @@ HRESULT Guarded(F&& f) {
 }  // namespace
 
 HRESULT AppServerObject::AS_ApplyUpdates(const std::u16string& providerName, const Variant& delta,
-                                         std::int32_t maxErrors, std::int32_t& errorCount,
-                                         Variant&, Variant& result) {
+                                         std::int32_t maxErrors, std::int32_t& errorCount, Variant&,
+                                         Variant& result) {
   return Guarded([&] { result = ApplyUpdates(providerName, delta, maxErrors, errorCount); });
 }
 
@@ -312,8 +315,7 @@ HRESULT AppServerObject::AS_GetRecords(const std::u16string& providerName, std::
                                        std::int32_t& recsOut, std::int32_t options,
                                        const std::u16string& commandText, Variant&, Variant&,
                                        Variant& result) {
-  return Guarded(
-      [&] { result = GetRecords(providerName, count, recsOut, options, commandText); });
+  return Guarded([&] { result = GetRecords(providerName, count, recsOut, options, commandText); });
 }
 
 HRESULT AppServerObject::AS_DataRequest(const std::u16string& providerName, const Variant&,

@@ -45,10 +45,9 @@ class AppServerObject final : public remote::IAppServer {
                          std::uint16_t flags, remote::DispParams& params, remote::Variant* result,
                          remote::ExcepInfo* excepInfo, std::uint32_t* argErr) override;
 
-  remote::HRESULT AS_ApplyUpdates(const std::u16string& providerName,
-                                  const remote::Variant& delta, std::int32_t maxErrors,
-                                  std::int32_t& errorCount, remote::Variant& ownerData,
-                                  remote::Variant& result) override;
+  remote::HRESULT AS_ApplyUpdates(const std::u16string& providerName, const remote::Variant& delta,
+                                  std::int32_t maxErrors, std::int32_t& errorCount,
+                                  remote::Variant& ownerData, remote::Variant& result) override;
   remote::HRESULT AS_GetRecords(const std::u16string& providerName, std::int32_t count,
                                 std::int32_t& recsOut, std::int32_t options,
                                 const std::u16string& commandText, remote::Variant& params,
@@ -61,9 +60,8 @@ class AppServerObject final : public remote::IAppServer {
   remote::HRESULT AS_RowRequest(const std::u16string& providerName, const remote::Variant& row,
                                 std::int32_t requestType, remote::Variant& ownerData,
                                 remote::Variant& result) override;
-  remote::HRESULT AS_Execute(const std::u16string& providerName,
-                             const std::u16string& commandText, remote::Variant& params,
-                             remote::Variant& ownerData) override;
+  remote::HRESULT AS_Execute(const std::u16string& providerName, const std::u16string& commandText,
+                             remote::Variant& params, remote::Variant& ownerData) override;
 
  private:
   // The operations themselves; failures raise.

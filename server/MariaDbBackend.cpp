@@ -52,8 +52,7 @@ std::string StatementError(MYSQL_STMT* stmt, unsigned limitMs) {
   const unsigned code = mysql_stmt_errno(stmt);
   if (code == kErrReadOnlyTransaction) return "Only a read-only statement may be run";
   if (code == kErrStatementTimeout) {
-    return "The statement ran longer than " + std::to_string(limitMs / 1000) +
-           " s and was stopped";
+    return "The statement ran longer than " + std::to_string(limitMs / 1000) + " s and was stopped";
   }
   return std::string("SQL error: ") + mysql_stmt_error(stmt);
 }
@@ -339,7 +338,8 @@ class MariaDbBackend final : public SqlBackend {
       const unsigned long cursorType = CURSOR_TYPE_READ_ONLY;
       mysql_stmt_attr_set(handle.stmt, STMT_ATTR_CURSOR_TYPE, &cursorType);
       mysql_stmt_attr_set(handle.stmt, STMT_ATTR_PREFETCH_ROWS, &kPrefetchRows);
-      if (mysql_stmt_execute(handle.stmt) != 0) throw SqlError(StatementError(handle.stmt, limitMs_));
+      if (mysql_stmt_execute(handle.stmt) != 0)
+        throw SqlError(StatementError(handle.stmt, limitMs_));
       Query("commit");
     } catch (...) {
       mysql_query(connection_->mysql, "rollback");
@@ -366,8 +366,7 @@ class MariaDbBackend final : public SqlBackend {
     result.buffer = name;
     result.buffer_length = sizeof name;
     result.length = &length;
-    if (mysql_stmt_bind_param(handle.stmt, &param) != 0 ||
-        mysql_stmt_execute(handle.stmt) != 0 ||
+    if (mysql_stmt_bind_param(handle.stmt, &param) != 0 || mysql_stmt_execute(handle.stmt) != 0 ||
         mysql_stmt_bind_result(handle.stmt, &result) != 0) {
       throw SqlError(StatementError(handle.stmt, limitMs_));
     }

@@ -133,9 +133,9 @@ RecordsAnswer Provider::GetRecords(std::int32_t count, std::int32_t options,
       firstRow_ = cursor_->Step();
       firstPending_ = true;
     }
-    fields_ = Describe(cursor_->Columns(), paged ? Sizing::kPaged
-                                                 : firstRow_ ? Sizing::kFromRows
-                                                             : Sizing::kDeclared);
+    fields_ = Describe(cursor_->Columns(), paged       ? Sizing::kPaged
+                                           : firstRow_ ? Sizing::kFromRows
+                                                       : Sizing::kDeclared);
     described_ = true;
   } else {
     if (!described_) {
@@ -163,8 +163,8 @@ std::vector<FieldDef> Provider::Describe(const std::vector<ColumnInfo>& columns,
   }
   const std::uint32_t share =
       variable == 0 ? kPagedValueBytes
-                    : std::min<std::uint32_t>(kPagedValueBytes,
-                                              static_cast<std::uint32_t>(kPagedRowBudget / variable));
+                    : std::min<std::uint32_t>(
+                          kPagedValueBytes, static_cast<std::uint32_t>(kPagedRowBudget / variable));
   for (std::size_t i = 0; i < columns.size(); ++i) {
     FieldDef field;
     field.name = FieldName(columns[i].name, i);
@@ -179,7 +179,8 @@ std::vector<FieldDef> Provider::Describe(const std::vector<ColumnInfo>& columns,
       field.size = engine::kSizeFromRows;
     } else {
       const std::uint64_t declared = columns[i].size != 0 ? columns[i].size : kUndeclaredChars;
-      const std::uint64_t bytes = field.type == engine::FieldType::kText16 ? declared * 2 : declared;
+      const std::uint64_t bytes =
+          field.type == engine::FieldType::kText16 ? declared * 2 : declared;
       field.size = static_cast<std::uint32_t>(std::min<std::uint64_t>(bytes, kPagedValueBytes));
     }
     fields.push_back(std::move(field));
@@ -292,10 +293,10 @@ UpdatesAnswer Provider::ApplyUpdates(std::span<const std::uint8_t> delta, std::i
   for (std::uint32_t r = 0; r < reader.RowCount(); ++r) {
     const std::int32_t rowNo = static_cast<std::int32_t>(r + 1);
     if (stopped) {
-      rejected.push_back({rowNo,
-                          "Not applied: more than " + std::to_string(maxErrors) +
-                              " rows of this delta failed",
-                          kRowNotAttempted});
+      rejected.push_back(
+          {rowNo,
+           "Not applied: more than " + std::to_string(maxErrors) + " rows of this delta failed",
+           kRowNotAttempted});
       continue;
     }
     const engine::RowView row = reader.Row(r);

@@ -102,11 +102,11 @@ class Provider {
   ProviderSpec spec_;
   std::function<SqlBackend&()> database_;
   std::unique_ptr<SqlCursor> cursor_;
-  std::string statement_;                    // the open statement's text
-  std::vector<engine::FieldDef> fields_;     // its fields, kept after it ended
-  bool described_ = false;                   // fields_ belong to a statement of this provider
-  bool firstPending_ = false;                // the cursor's first row was read ahead
-  bool firstRow_ = false;                    // ... and it exists
+  std::string statement_;                 // the open statement's text
+  std::vector<engine::FieldDef> fields_;  // its fields, kept after it ended
+  bool described_ = false;                // fields_ belong to a statement of this provider
+  bool firstPending_ = false;             // the cursor's first row was read ahead
+  bool firstRow_ = false;                 // ... and it exists
 };
 
 // Current local time as "YYYY-MM-DD HH:MM:SS".

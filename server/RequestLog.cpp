@@ -84,7 +84,9 @@ void RequestLog::RoomRequest(std::string_view peer, std::string_view provider,
         "  ******** ROOM REQUEST ******** " + std::string(row));
 }
 
-void RequestLog::Notice(std::string_view text) { Write(Now() + "  " + std::string(text)); }
+void RequestLog::Notice(std::string_view text) {
+  Write(Now() + "  " + std::string(text));
+}
 
 void RequestLog::Write(const std::string& line) {
   const std::lock_guard lock(mutex_);

@@ -56,16 +56,15 @@ void Server::Start() {
     try {
       database->OpenReadOnly(spec.defaultStatement);
     } catch (const std::exception& e) {
-      log_.Notice("WARNING: provider " + spec.name + " cannot run " + RequestLog::Quote(spec.defaultStatement) +
-                  ": " + e.what());
+      log_.Notice("WARNING: provider " + spec.name + " cannot run " +
+                  RequestLog::Quote(spec.defaultStatement) + ": " + e.what());
     }
   }
   const char* api = nullptr;
   const int err = listener_.Listen(options_.bindAddress, options_.port, 128, &api);
   if (err != 0) {
-    const std::string where =
-        (options_.bindAddress.empty() ? "0.0.0.0" : options_.bindAddress) + ":" +
-        std::to_string(options_.port);
+    const std::string where = (options_.bindAddress.empty() ? "0.0.0.0" : options_.bindAddress) +
+                              ":" + std::to_string(options_.port);
     throw std::runtime_error("Cannot listen on " + where + ": " + platform::NetErrorText(err) +
                              (api != nullptr ? std::string(" (") + api + ")" : std::string()));
   }
@@ -114,7 +113,9 @@ void Server::Serve() {
   Reap(true);
 }
 
-void Server::Stop() { stop_.Signal(); }
+void Server::Stop() {
+  stop_.Signal();
+}
 
 unsigned Server::ActiveSessions() const {
   const std::lock_guard lock(mutex_);

@@ -28,12 +28,12 @@ inline constexpr std::uint16_t kDefaultPort = 211;
 inline constexpr unsigned kDefaultMaxSessions = 512;
 
 struct ServerOptions {
-  std::string sqlitePath = "catalogue.db";    // used when mariadb is not set
-  std::optional<MariaDbAddress> mariadb;      // --mariadb URI
-  std::string mariadbUri;                     // as given, for messages (password hidden)
-  std::string bindAddress;                    // "" = every interface
-  std::uint16_t port = kDefaultPort;          // 0 = any free port
-  std::string logPath;                        // "" = standard error
+  std::string sqlitePath = "catalogue.db";  // used when mariadb is not set
+  std::optional<MariaDbAddress> mariadb;    // --mariadb URI
+  std::string mariadbUri;                   // as given, for messages (password hidden)
+  std::string bindAddress;                  // "" = every interface
+  std::uint16_t port = kDefaultPort;        // 0 = any free port
+  std::string logPath;                      // "" = standard error
   unsigned maxSessions = kDefaultMaxSessions;
   unsigned statementTimeLimitMs = kDefaultStatementTimeLimitMs;
 };

@@ -9,7 +9,8 @@ namespace quor::server {
 namespace {
 
 unsigned long Number(const std::string& option, const std::string& text, unsigned long max) {
-  if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) {
+  if (text.empty() || text.size() > 10 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
     throw std::invalid_argument(option + " needs a number, not \"" + text + "\"");
   }
   const unsigned long value = std::stoul(text);
@@ -51,8 +52,8 @@ ServerOptions ParseServerOptions(int argc, const char* const* argv, bool& help) 
       return options;
     }
     const bool takesValue = option == "--db" || option == "--mariadb" || option == "--port" ||
-                            option == "--bind" || option == "--log" ||
-                            option == "--max-sessions" || option == "--statement-seconds";
+                            option == "--bind" || option == "--log" || option == "--max-sessions" ||
+                            option == "--statement-seconds";
     if (!takesValue) throw std::invalid_argument("unknown option \"" + option + "\"");
     if (!hasValue) {
       if (i + 1 >= argc) throw std::invalid_argument(option + " needs a value");
@@ -78,7 +79,8 @@ ServerOptions ParseServerOptions(int argc, const char* const* argv, bool& help) 
       options.logPath = value;
     } else if (option == "--max-sessions") {
       options.maxSessions = static_cast<unsigned>(Number(option, value, 100000));
-      if (options.maxSessions == 0) throw std::invalid_argument("--max-sessions must be at least 1");
+      if (options.maxSessions == 0)
+        throw std::invalid_argument("--max-sessions must be at least 1");
     } else {
       options.statementTimeLimitMs = static_cast<unsigned>(Number(option, value, 86400)) * 1000;
     }

@@ -78,9 +78,8 @@ void RunSession(platform::TcpSocket socket, const SessionSettings& settings) {
     transport->SetReplyTimeout(remote::kDefaultReplyTimeout);
     transport->SetCancelEvent(settings.stopFd);
     remote::ClassRegistry registry;
-    registry.Register(kServerClassId, kServerProgId, [&context]() {
-      return Ref<remote::IUnknown>(new AppServerObject(context));
-    });
+    registry.Register(kServerClassId, kServerProgId,
+                      [&context]() { return Ref<remote::IUnknown>(new AppServerObject(context)); });
     registry.SetValue(kServerClassId, kSocketsFlag, "1");
     SessionSender sender(*transport);
     SessionInterpreter interpreter(sender, kSocketsFlag, &registry);
@@ -106,7 +105,8 @@ void RunSession(platform::TcpSocket socket, const SessionSettings& settings) {
       }
     }
   } catch (const remote::ESocketConnectionError& e) {
-    if (std::string(e.what()) != "Error reading from socket") ending += std::string(": ") + e.what();
+    if (std::string(e.what()) != "Error reading from socket")
+      ending += std::string(": ") + e.what();
   } catch (const std::exception& e) {
     ending = std::string("closed after an error: ") + e.what();
   }

@@ -23,8 +23,8 @@ using Clock = std::chrono::steady_clock;
 // an ordinary scan, a few dozen instructions a row, never read the clock.
 struct Connection {
   sqlite3* db = nullptr;
-  unsigned limitMs = 0;                 // 0: no limit
-  bool started = false;                 // the armed step has made a progress call
+  unsigned limitMs = 0;  // 0: no limit
+  bool started = false;  // the armed step has made a progress call
   Clock::time_point deadline;
   bool timedOut = false;
 
@@ -55,8 +55,8 @@ int OnProgress(void* context) {
 
 std::shared_ptr<Connection> OpenConnection(const std::string& path, int flags) {
   auto connection = std::make_shared<Connection>();
-  const int rc = sqlite3_open_v2(path.c_str(), &connection->db, flags | SQLITE_OPEN_NOMUTEX,
-                                 nullptr);
+  const int rc =
+      sqlite3_open_v2(path.c_str(), &connection->db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     const std::string why =
         connection->db != nullptr ? connection->Error() : std::string(sqlite3_errstr(rc));
@@ -396,8 +396,8 @@ class SqliteBackend final : public SqlBackend {
       } else if (const auto* real = std::get_if<double>(&value)) {
         sqlite3_bind_double(insert.stmt, n, *real);
       } else if (const auto* text = std::get_if<SqlText>(&value)) {
-        sqlite3_bind_text64(insert.stmt, n, text->utf8.data(), text->utf8.size(),
-                            SQLITE_TRANSIENT, SQLITE_UTF8);
+        sqlite3_bind_text64(insert.stmt, n, text->utf8.data(), text->utf8.size(), SQLITE_TRANSIENT,
+                            SQLITE_UTF8);
       } else if (const auto* blob = std::get_if<SqlBlob>(&value)) {
         sqlite3_bind_blob64(insert.stmt, n, blob->bytes.data(), blob->bytes.size(),
                             SQLITE_TRANSIENT);

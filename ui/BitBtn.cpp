@@ -28,7 +28,9 @@ QPoint BitBtn::GlyphOrigin() const {
   return {x, y};
 }
 
-QSize BitBtn::sizeHint() const { return glyph_.isNull() ? QSize(67, 39) : glyph_.size(); }
+QSize BitBtn::sizeHint() const {
+  return glyph_.isNull() ? QSize(67, 39) : glyph_.size();
+}
 
 void BitBtn::paintEvent(QPaintEvent*) {
   QPainter painter(this);

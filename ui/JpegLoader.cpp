@@ -71,8 +71,8 @@ Outcome Decode(jpeg_decompress_struct* cinfo, ErrorManager* err, const unsigned 
   // Allocation failure gives a null image, never an exception here.
   // CMYK rows (4 bytes a pixel) are decoded into 32-bit storage and turned
   // into RGB afterwards.
-  *target->image = QImage(width, height, target->cmyk ? QImage::Format_RGBX8888
-                                                      : QImage::Format_RGB888);
+  *target->image =
+      QImage(width, height, target->cmyk ? QImage::Format_RGBX8888 : QImage::Format_RGB888);
   if (target->image->isNull()) return Outcome::kTooLarge;
   while (cinfo->output_scanline < cinfo->output_height) {
     JSAMPROW row = target->image->scanLine(static_cast<int>(cinfo->output_scanline));

@@ -12,23 +12,23 @@ constexpr const char* kPanel = "BMnumPanel";
 
 constexpr ControlSpec Pic(const char* name, const char* parent, int x, int y, int w, int h,
                           bool shown, const char* picture, bool stretch, bool hand) {
-  return {name, K::kPicture, parent, x,     y,  w,   h,       shown,
-          -1,   false,       false,  hand,  0,  false, 0,     picture, stretch};
+  return {name,  K::kPicture, parent, x, y,     w, h,       shown,  -1,
+          false, false,       hand,   0, false, 0, picture, stretch};
 }
 constexpr ControlSpec Text(const char* name, int x, int y, int w, int h, bool shown, int px,
                            bool centred, bool hand) {
-  return {name, K::kLabel, nullptr, x,  y,       w, h,       shown,
-          -1,   false,     false,   hand, px,    centred, 0, nullptr, false};
+  return {name,  K::kLabel, nullptr, x,  y,       w, h,       shown, -1,
+          false, false,     hand,    px, centred, 0, nullptr, false};
 }
 constexpr ControlSpec Btn(const char* name, int x, int y, int w, int h, bool shown, int tab,
                           bool tabStop, bool cue) {
-  return {name, K::kButton, nullptr, x,     y, w,     h,       shown,
-          tab,  tabStop,    cue,     false, 0, false, 0,       nullptr, false};
+  return {name,    K::kButton, nullptr, x, y,     w, h,       shown, tab,
+          tabStop, cue,        false,   0, false, 0, nullptr, false};
 }
 constexpr ControlSpec Edit(const char* name, int x, int y, int w, int h, int tab, int px,
                            int maxLength) {
-  return {name, K::kEdit, kPanel, x,     y,  w,     h,         true,
-          tab,  false,    false,        false, px, false, maxLength, nullptr, false};
+  return {name,  K::kEdit, kPanel, x,  y,     w,         h,       true, tab,
+          false, false,    false,  px, false, maxLength, nullptr, false};
 }
 
 constexpr std::array kTable = {
@@ -125,7 +125,9 @@ constexpr std::array kTable = {
 
 }  // namespace
 
-std::span<const ControlSpec> ControlTable() { return kTable; }
+std::span<const ControlSpec> ControlTable() {
+  return kTable;
+}
 
 QFont SongFont(int px, bool bold) {
   QFont font;

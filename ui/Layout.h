@@ -14,16 +14,16 @@ enum class ControlKind { kPicture, kLabel, kButton, kPanel, kEdit };
 struct ControlSpec {
   const char* name;
   ControlKind kind;
-  const char* parent;  // nullptr: the main window
+  const char* parent;            // nullptr: the main window
   int left, top, width, height;  // width 0: fills its parent
-  bool shown;        // shown at start
-  int tabOrder;      // -1 for pictures and labels (they take no focus)
-  bool tabStop;      // reached by Tab and the remote's up/down keys
-  bool focusCue;     // glyph margin follows the keyboard focus
+  bool shown;                    // shown at start
+  int tabOrder;                  // -1 for pictures and labels (they take no focus)
+  bool tabStop;                  // reached by Tab and the remote's up/down keys
+  bool focusCue;                 // glyph margin follows the keyboard focus
   bool handCursor;
-  int fontPixels;    // 0: the window's default font
-  bool centred;      // text centred in the box
-  int maxLength;     // edit boxes: most characters; 0 otherwise
+  int fontPixels;       // 0: the window's default font
+  bool centred;         // text centred in the box
+  int maxLength;        // edit boxes: most characters; 0 otherwise
   const char* picture;  // picture resource under :/assets/ (pictures)
   bool stretch;         // picture stretched to the box
 };

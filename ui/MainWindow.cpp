@@ -19,7 +19,9 @@
 
 // The pictures are compiled into this library; a static library needs its
 // resources registered by hand.
-static void InitAssets() { Q_INIT_RESOURCE(assets); }
+static void InitAssets() {
+  Q_INIT_RESOURCE(assets);
+}
 
 namespace quor::ui {
 namespace {
@@ -66,12 +68,15 @@ void SetTextColours(QWidget* w, const QColor& text, const QColor& base) {
 template <class T, std::size_t N>
 void Put(std::array<T*, N>& family, std::string_view name, QWidget* w) {
   const int n = TrailingNumber(name);
-  if (n > 0 && static_cast<std::size_t>(n) < N) family[static_cast<std::size_t>(n)] = static_cast<T*>(w);
+  if (n > 0 && static_cast<std::size_t>(n) < N)
+    family[static_cast<std::size_t>(n)] = static_cast<T*>(w);
 }
 
 }  // namespace
 
-MainWindow* MainForm() { return gMainForm; }
+MainWindow* MainForm() {
+  return gMainForm;
+}
 
 MainWindow::MainWindow(ShellServices& shell, Notifier& notifier, QWidget* parent)
     : QWidget(parent), shell_(shell), notifier_(notifier) {
@@ -162,8 +167,8 @@ void MainWindow::CreateControls() {
     if (spec.handCursor) w->setCursor(Qt::PointingHandCursor);
     if (spec.tabOrder >= 0)
       w->setFocusPolicy(spec.kind == ControlKind::kPanel ? Qt::NoFocus
-                        : spec.tabStop                    ? Qt::StrongFocus
-                                                          : Qt::ClickFocus);
+                        : spec.tabStop                   ? Qt::StrongFocus
+                                                         : Qt::ClickFocus);
     else
       w->setFocusPolicy(Qt::NoFocus);
     if (spec.kind == ControlKind::kButton || spec.kind == ControlKind::kPanel ||
@@ -184,33 +189,60 @@ void MainWindow::CreateControls() {
 void MainWindow::BindControls() {
   for (const auto& [name, w] : controls_) {
     const std::string_view family = Family(name);
-    if (name == "BGImage") BGImage = static_cast<Picture*>(w);
-    else if (name == "infoLabel") infoLabel = static_cast<Label*>(w);
-    else if (name == "photoprevBitBtn1") photoprevBitBtn1 = static_cast<BitBtn*>(w);
-    else if (name == "photonextBitBtn2") photonextBitBtn2 = static_cast<BitBtn*>(w);
-    else if (name == "songlistprevBitBtn1") songlistprevBitBtn1 = static_cast<BitBtn*>(w);
-    else if (name == "songlistnextBitBtn2") songlistnextBitBtn2 = static_cast<BitBtn*>(w);
-    else if (name == "selectedsongBitBtn1") selectedsongBitBtn1 = static_cast<BitBtn*>(w);
-    else if (name == "selectedsongBitBtn2") selectedsongBitBtn2 = static_cast<BitBtn*>(w);
-    else if (name == "PYselBitBtn") PYselBitBtn = static_cast<BitBtn*>(w);
-    else if (name == "BMselBitBtn") BMselBitBtn = static_cast<BitBtn*>(w);
-    else if (name == "BMnumPanel") BMnumPanel = static_cast<QFrame*>(w);
-    else if (name == "PYBGImage") PYBGImage = static_cast<Picture*>(w);
-    else if (name == "BMselImage") BMselImage = static_cast<Picture*>(w);
-    else if (name == "delnumImage") delnumImage = static_cast<Picture*>(w);
-    else if (name == "delpyImage") delpyImage = static_cast<Picture*>(w);
-    else if (name == "PYselEdit") PYselEdit = static_cast<QLineEdit*>(w);
-    else if (name == "BMnumEdit") BMnumEdit = static_cast<QLineEdit*>(w);
-    else if (family == "photonameLabel") Put(photonameLabel, name, w);
-    else if (family == "songlistLabel") Put(songlistLabel, name, w);
-    else if (family == "photoImage") Put(photoImage, name, w);
-    else if (family == "LanguageBitBtn") Put(LanguageBitBtn, name, w);
-    else if (family == "selectBitBtn") Put(selectBitBtn, name, w);
-    else if (family == "controlBitBtn") Put(controlBitBtn, name, w);
-    else if (family == "singerBitBtn") Put(singerBitBtn, name, w);
-    else if (family == "songtypeBitBtn") Put(songtypeBitBtn, name, w);
-    else if (family == "jsBitBtn") Put(jsBitBtn, name, w);
-    else if (family == "numImage") Put(numImage, name, w);
+    if (name == "BGImage")
+      BGImage = static_cast<Picture*>(w);
+    else if (name == "infoLabel")
+      infoLabel = static_cast<Label*>(w);
+    else if (name == "photoprevBitBtn1")
+      photoprevBitBtn1 = static_cast<BitBtn*>(w);
+    else if (name == "photonextBitBtn2")
+      photonextBitBtn2 = static_cast<BitBtn*>(w);
+    else if (name == "songlistprevBitBtn1")
+      songlistprevBitBtn1 = static_cast<BitBtn*>(w);
+    else if (name == "songlistnextBitBtn2")
+      songlistnextBitBtn2 = static_cast<BitBtn*>(w);
+    else if (name == "selectedsongBitBtn1")
+      selectedsongBitBtn1 = static_cast<BitBtn*>(w);
+    else if (name == "selectedsongBitBtn2")
+      selectedsongBitBtn2 = static_cast<BitBtn*>(w);
+    else if (name == "PYselBitBtn")
+      PYselBitBtn = static_cast<BitBtn*>(w);
+    else if (name == "BMselBitBtn")
+      BMselBitBtn = static_cast<BitBtn*>(w);
+    else if (name == "BMnumPanel")
+      BMnumPanel = static_cast<QFrame*>(w);
+    else if (name == "PYBGImage")
+      PYBGImage = static_cast<Picture*>(w);
+    else if (name == "BMselImage")
+      BMselImage = static_cast<Picture*>(w);
+    else if (name == "delnumImage")
+      delnumImage = static_cast<Picture*>(w);
+    else if (name == "delpyImage")
+      delpyImage = static_cast<Picture*>(w);
+    else if (name == "PYselEdit")
+      PYselEdit = static_cast<QLineEdit*>(w);
+    else if (name == "BMnumEdit")
+      BMnumEdit = static_cast<QLineEdit*>(w);
+    else if (family == "photonameLabel")
+      Put(photonameLabel, name, w);
+    else if (family == "songlistLabel")
+      Put(songlistLabel, name, w);
+    else if (family == "photoImage")
+      Put(photoImage, name, w);
+    else if (family == "LanguageBitBtn")
+      Put(LanguageBitBtn, name, w);
+    else if (family == "selectBitBtn")
+      Put(selectBitBtn, name, w);
+    else if (family == "controlBitBtn")
+      Put(controlBitBtn, name, w);
+    else if (family == "singerBitBtn")
+      Put(singerBitBtn, name, w);
+    else if (family == "songtypeBitBtn")
+      Put(songtypeBitBtn, name, w);
+    else if (family == "jsBitBtn")
+      Put(jsBitBtn, name, w);
+    else if (family == "numImage")
+      Put(numImage, name, w);
   }
   // The focus cue: the focus events of the marked buttons reach the two
   // shared handlers.
@@ -290,8 +322,7 @@ void MainWindow::WMHotKey(int remoteKeyId) {
 }
 
 void MainWindow::ShowFullScreen() {
-  if (const QScreen* screen = QGuiApplication::primaryScreen())
-    setGeometry(screen->geometry());
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) setGeometry(screen->geometry());
   showFullScreen();
   raise();
   activateWindow();

@@ -125,7 +125,7 @@ class MainWindow : public QWidget {
   SharedState state_;
   Configuration config_;
   std::unique_ptr<ControlGroups> groups_;
-  ScreenSaverFilter* screenSaverFilter_ = nullptr;  // owned as a QObject child
+  ScreenSaverFilter* screenSaverFilter_ = nullptr;               // owned as a QObject child
   std::vector<std::pair<std::string_view, QWidget*>> controls_;  // layout order
 };
 

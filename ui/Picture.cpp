@@ -64,7 +64,9 @@ void Picture::SetImage(const QImage& image) {
   update();
 }
 
-void Picture::LoadFromFile(const QString& path) { SetImage(LoadPicture(path)); }
+void Picture::LoadFromFile(const QString& path) {
+  SetImage(LoadPicture(path));
+}
 
 void Picture::paintEvent(QPaintEvent*) {
   if (image_.isNull()) return;

@@ -15,8 +15,10 @@ QRegion RoundRectRegion(int width, int height, int ellipseWidth, int ellipseHeig
     // centre line; rows between the corners are full.
     const double cy = y + 0.5;
     double dy = 0;
-    if (cy < ry) dy = ry - cy;
-    else if (cy > height - ry) dy = cy - (height - ry);
+    if (cy < ry)
+      dy = ry - cy;
+    else if (cy > height - ry)
+      dy = cy - (height - ry);
     int inset = 0;
     if (dy > 0) {
       const double t = 1.0 - (dy * dy) / (ry * ry);

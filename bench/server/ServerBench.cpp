@@ -102,7 +102,7 @@ std::vector<std::uint8_t> GetRecordsRequest() {
   w.Str(kStatement16);
   w.Int(1);  // Options: field descriptions and rows
   w.I32(0x4003);
-  w.I32(0);  // RecsOut
+  w.I32(0);   // RecsOut
   w.Int(-1);  // Count: every row
   w.Str(u"songDataSetProvider");
   return w.Block(0xDA02);
@@ -261,9 +261,9 @@ int main(int argc, char** argv) {
   if (const char* given = std::getenv("QUOR_BENCH_CATALOGUE")) {
     CataloguePath() = given;
   } else {
-    temp = (std::filesystem::temp_directory_path() /
-            ("quor-server-bench-" + std::to_string(getpid())))
-               .string();
+    temp =
+        (std::filesystem::temp_directory_path() / ("quor-server-bench-" + std::to_string(getpid())))
+            .string();
     tools::demo::DemoOptions o;
     o.dir = temp;
     o.songs = 200000;

@@ -85,7 +85,8 @@ TEST_F(ConfigurationTest, EmptyFileGivesEveryDefault) {
 TEST_F(ConfigurationTest, MissingFileShowsTheMessageOnceAndLeavesEverythingEmpty) {
   const ui::Configuration c = Read();
   ASSERT_EQ(notifier_.messages.size(), 1);
-  EXPECT_EQ(notifier_.messages[0], QStringLiteral("遥控器配置文件不存在，请重新运行遥控器配置程序！"));
+  EXPECT_EQ(notifier_.messages[0],
+            QStringLiteral("遥控器配置文件不存在，请重新运行遥控器配置程序！"));
   EXPECT_EQ(c.roomName, "");
   EXPECT_EQ(c.mediaSharePath, "");
   EXPECT_EQ(c.serverIP, "");
@@ -99,14 +100,15 @@ TEST_F(ConfigurationTest, MissingFileShowsTheMessageOnceAndLeavesEverythingEmpty
 TEST_F(ConfigurationTest, ServerNameBuildsTheShareAndValuesStayAsWritten) {
   // Names compare without case, values are trimmed, CRLF line ends and
   // comments are fine, GBK bytes pass unchanged.
-  Write("; set by the remote set-up tool\r\n"
-        "[lyraboxset]\r\n"
-        "  roomname =  \xB0\xFC\xCF\xE1 8 \r\n"  // 包厢 8
-        "SERVERNAME=media01\r\n"
-        "ServerIP = 10.0.0.5\r\n"
-        "[KEYMAP]\r\n"
-        "volup=107\r\n"
-        "Volup=999\r\n");  // a repeated key: the first one counts
+  Write(
+      "; set by the remote set-up tool\r\n"
+      "[lyraboxset]\r\n"
+      "  roomname =  \xB0\xFC\xCF\xE1 8 \r\n"  // 包厢 8
+      "SERVERNAME=media01\r\n"
+      "ServerIP = 10.0.0.5\r\n"
+      "[KEYMAP]\r\n"
+      "volup=107\r\n"
+      "Volup=999\r\n");  // a repeated key: the first one counts
   const ui::Configuration c = Read();
   EXPECT_EQ(c.roomName, "\xB0\xFC\xCF\xE1 8");
   EXPECT_EQ(c.mediaSharePath, "\\\\media01\\quorvod");
@@ -121,11 +123,11 @@ TEST_F(ConfigurationTest, ServerNameBuildsTheShareAndValuesStayAsWritten) {
 
 TEST_F(ConfigurationTest, KeysAreReadByTheirExactNamesInTableOrder) {
   std::string text = "[KeyMap]\n";
-  const char* names[] = {"Play",     "Pause",    "NextSong", "Fast",     "FastBack", "Channel",
-                         "Volup",    "Voldown",  "Num0",     "Num1",     "Num2",     "Num3",
-                         "Num4",     "Num5",     "Num6",     "Num7",     "Num8",     "Num9",
-                         "Selected", "Priority", "Delete",   "Pageup",   "Pagedown", "Affirm",
-                         "Return",   "up",       "down",     "Left",     "Right",    "Vinoserve"};
+  const char* names[] = {"Play",     "Pause",    "NextSong", "Fast",   "FastBack", "Channel",
+                         "Volup",    "Voldown",  "Num0",     "Num1",   "Num2",     "Num3",
+                         "Num4",     "Num5",     "Num6",     "Num7",   "Num8",     "Num9",
+                         "Selected", "Priority", "Delete",   "Pageup", "Pagedown", "Affirm",
+                         "Return",   "up",       "down",     "Left",   "Right",    "Vinoserve"};
   for (int i = 0; i < 30; ++i) text += std::string(names[i]) + "=" + std::to_string(112 + i) + "\n";
   Write(text);
   const ui::Configuration c = Read();
@@ -146,8 +148,9 @@ TEST_F(ConfigurationTest, KeysAreReadByTheirExactNamesInTableOrder) {
 }
 
 TEST_F(ConfigurationTest, CodesThatAreNotWholeNumbersAreSkippedRefusalsAreSilent) {
-  Write("[KeyMap]\nPlay=abc\nPause=\nNextSong=0x20\nFast=12.5\nFastBack=+33\nChannel=-4\n"
-        "Volup=99999999999\nVoldown=34\n");
+  Write(
+      "[KeyMap]\nPlay=abc\nPause=\nNextSong=0x20\nFast=12.5\nFastBack=+33\nChannel=-4\n"
+      "Volup=99999999999\nVoldown=34\n");
   const ui::Configuration c = Read();
   RecordingHotKeys keys;
   keys.refuse = {34};
@@ -206,7 +209,9 @@ TEST(ProfileTest, MalformedAndOverlongLinesNeverLeakIntoOtherKeys) {
       "[A]\n"
       "  one = 1\n"
       "garbage line\n"
-      "two=" + longValue + "three=3\n"
+      "two=" +
+      longValue +
+      "three=3\n"
       "[unterminated\n"
       "four=4\n"
       "[B]\n"

@@ -1,9 +1,9 @@
 // The platform layers of start-up without an X display: each is silent; the
 // hot keys fall back to matching the window's own key events.
 
-#include <gtest/gtest.h>
 #include <X11/XF86keysym.h>
 #include <X11/keysym.h>
+#include <gtest/gtest.h>
 
 #include <cstdlib>
 

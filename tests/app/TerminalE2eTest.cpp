@@ -208,4 +208,11 @@ TEST_F(TerminalE2eTest, GrabbedKeysArriveAloneAndNotWithAModifier) {
   EXPECT_TRUE(keys->TakePressed().empty());
 }
 
+TEST_F(TerminalE2eTest, SigtermDuringTheMissingFileMessageEndsTheProgram) {
+  Start();
+  ASSERT_FALSE(X("xdotool search --sync --onlyvisible --name '^QuorVOD$'").empty());
+  kill(pid_, SIGTERM);
+  EXPECT_EQ(WaitTerminal(), std::optional<int>(0));
+}
+
 }  // namespace

@@ -358,3 +358,42 @@ TEST_F(CodecTest, InvokeRepliesFillReferencesAndExceptionInfo) {
 
 }  // namespace
 }  // namespace quor::remote::test
+
+namespace quor::remote::test {
+namespace {
+
+TEST(VariantTest, CopiesShareArraysUntilOneChanges) {
+  auto array = SafeArray::Create(VT_I4, {{0, 2}});
+  Variant a = Variant::Array(array);
+  Variant b = a;
+  const std::int32_t first[] = {0};
+  b.MutableArray().Put(first, Variant::I4(9));
+  EXPECT_EQ(a.AsArray().Get(first), Variant::I4(0));  // the copy changed alone
+  EXPECT_EQ(b.AsArray().Get(first), Variant::I4(9));
+  EXPECT_THROW(b.MutableArray().Put(first, Variant::Str(u"x")), EOleSysError);
+  const std::int32_t outside[] = {3};
+  EXPECT_THROW(a.AsArray().Get(outside), EInterpreterError);
+  EXPECT_THROW(SafeArray::Create(VT_UI1, {{0, kMaxBlockSize}}), EInterpreterError);
+  EXPECT_THROW(SafeArray::Create(VT_UNKNOWN, {{0, 1}}), EInterpreterError);
+
+  auto list = SafeArray::Create(VT_VARIANT, {{0, 1}});
+  list->ItemAt(1) = Variant::Str(u"kept");
+  list->RedimLast(5);
+  EXPECT_EQ(list->ElementCount(), 6u);
+  EXPECT_EQ(list->ItemAt(1), Variant::Str(u"kept"));
+}
+
+TEST(VariantTest, TextConversionsForErrorBlocks) {
+  EXPECT_EQ(Variant::Str(u"歌曲").ToText(), "歌曲");
+  EXPECT_EQ(Variant::I4(-12).ToText(), "-12");
+  EXPECT_EQ(Variant::Bool(true).ToText(), "True");
+  EXPECT_EQ(Variant::Null().ToText(), "");
+  EXPECT_EQ(Variant::R8(2.5).ToText(), "2.5");
+  Variant target = Variant::UI2(7);
+  EXPECT_EQ(Variant::ByRef(VT_UI2, target).ToText(), "7");
+  EXPECT_THROW(Variant::Array(SafeArray::FromBytes("a", 1)).ToText(), EInterpreterError);
+  EXPECT_THROW(Variant::I4(1).AsString(), EInterpreterError);
+}
+
+}  // namespace
+}  // namespace quor::remote::test

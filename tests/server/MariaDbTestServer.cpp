@@ -146,8 +146,7 @@ bool MariaDbTestServer::Start(std::string& whyNot) {
   const bool root = geteuid() == 0;
 
   std::vector<std::string> install = {installer, "--no-defaults", "--datadir=" + data,
-                                      "--auth-root-authentication-method=normal",
-                                      "--skip-test-db"};
+                                      "--auth-root-authentication-method=normal", "--skip-test-db"};
   if (root) install.push_back("--user=root");
   const pid_t installPid = Spawn(install, log);
   int status = 0;
@@ -183,8 +182,8 @@ bool MariaDbTestServer::Start(std::string& whyNot) {
       }
       try {
         AdminConnection admin(socket_);
-        admin.Run(std::string("create user if not exists '") + kUser + "'@'127.0.0.1' identified by '" +
-                  kPassword + "'");
+        admin.Run(std::string("create user if not exists '") + kUser +
+                  "'@'127.0.0.1' identified by '" + kPassword + "'");
         return true;
       } catch (const std::exception&) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -232,7 +231,9 @@ MariaDbAddress MariaDbTestServer::Address(const std::string& database) const {
   return address;
 }
 
-void MariaDbTestServer::Admin(const std::string& sql) const { AdminConnection(socket_).Run(sql); }
+void MariaDbTestServer::Admin(const std::string& sql) const {
+  AdminConnection(socket_).Run(sql);
+}
 
 std::string MariaDbTestServer::AdminValue(const std::string& sql) const {
   AdminConnection admin(socket_);

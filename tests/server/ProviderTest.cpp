@@ -13,8 +13,8 @@ namespace {
 
 using engine::PacketKind;
 using engine::PacketReader;
-using testing::Flavour;
 using ::testing::ElementsAre;
+using testing::Flavour;
 using ::testing::HasSubstr;
 
 struct Decoded {
@@ -66,15 +66,14 @@ class ProviderTest : public ::testing::TestWithParam<Flavour> {
   void SetUp() override {
     std::string whyNot;
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    catalogue_ = testing::SqlTestCatalogue::Create(GetParam(), std::string("P") + info->name(),
-                                                   whyNot);
+    catalogue_ =
+        testing::SqlTestCatalogue::Create(GetParam(), std::string("P") + info->name(), whyNot);
     if (!catalogue_) GTEST_SKIP() << "MariaDB tests skipped: " << whyNot;
     backend_ = catalogue_->Open();
     backend_->EnsureRoomCallTable();
     for (auto& spec : StandardProviders()) {
-      providers_.push_back(std::make_unique<Provider>(spec, [this]() -> SqlBackend& {
-        return *backend_;
-      }));
+      providers_.push_back(
+          std::make_unique<Provider>(spec, [this]() -> SqlBackend& { return *backend_; }));
     }
   }
   Provider& Songs() { return *providers_[0]; }
@@ -85,10 +84,9 @@ class ProviderTest : public ::testing::TestWithParam<Flavour> {
   // terminal's engine sends it for the temp dataset.
   static std::vector<std::uint8_t> Delta(const std::vector<const char*>& names,
                                          const char* extraField = nullptr) {
-    std::vector<engine::FieldDef> fields = {
-        {"ClientName", engine::FieldType::kText16, 128, 0, {}},
-        {"CalledAt", engine::FieldType::kText16, 38, 0, {}},
-        {"Peer", engine::FieldType::kText16, 128, 0, {}}};
+    std::vector<engine::FieldDef> fields = {{"ClientName", engine::FieldType::kText16, 128, 0, {}},
+                                            {"CalledAt", engine::FieldType::kText16, 38, 0, {}},
+                                            {"Peer", engine::FieldType::kText16, 128, 0, {}}};
     if (extraField != nullptr) fields.push_back({extraField, engine::FieldType::kInt32, 4, 0, {}});
     engine::PacketWriter writer(PacketKind::kDelta, fields);
     std::uint32_t change = 1;
@@ -126,9 +124,8 @@ TEST_P(ProviderTest, DefaultStatementsAnswerTheOpeningsOfTheFourDatasets) {
   EXPECT_TRUE(s.readOnly);
   EXPECT_THAT(s.names, ElementsAre("SINGID", "SINGNAME", "SINGER", "TYPE", "SONGLANGUAGE",
                                    "FIRSTWORD", "PATH1"));
-  EXPECT_EQ(s.types[0], catalogue_->IntegerType() == FieldType::Int64
-                            ? engine::FieldType::kInt64
-                            : engine::FieldType::kInt32);
+  EXPECT_EQ(s.types[0], catalogue_->IntegerType() == FieldType::Int64 ? engine::FieldType::kInt64
+                                                                      : engine::FieldType::kInt32);
   EXPECT_EQ(s.types[1], engine::FieldType::kText16);
   EXPECT_EQ(s.rows[0][0], "10001");
   EXPECT_EQ(s.rows[24][1], testing::kOutsideGbkTitle);
@@ -176,8 +173,9 @@ TEST_P(ProviderTest, KeepsOnePacketSizeForEveryPacketOfAPagedResult) {
   for (int i = 0; i < 50; ++i) longTitle += "歌";  // as long as the column allows
   catalogue_->Admin("insert into vodinfo (SINGID, SINGNAME) values (20001, 'a'), (20002, '" +
                     longTitle + "')");
-  const auto first = Songs().GetRecords(1, 1, "select SINGNAME from vodinfo where SINGID>20000 "
-                                              "order by SINGID");
+  const auto first = Songs().GetRecords(1, 1,
+                                        "select SINGNAME from vodinfo where SINGID>20000 "
+                                        "order by SINGID");
   const auto fields = FieldsOf(*first.packet);
   const auto next = Songs().GetRecords(5, 0, "");
   EXPECT_EQ(next.recsOut, 1);
@@ -236,8 +234,8 @@ TEST_P(ProviderTest, AFurtherRequestBeforeAnyStatementIsAClearError) {
 }
 
 TEST_P(ProviderTest, StoresRoomRequestsWithTheServersTimeAndPeer) {
-  const auto answer = Temp().ApplyUpdates(Delta({"Room1", "包厢二"}), -1, "10.0.0.7:4100",
-                                          "2026-12-08 02:03:04");
+  const auto answer =
+      Temp().ApplyUpdates(Delta({"Room1", "包厢二"}), -1, "10.0.0.7:4100", "2026-12-08 02:03:04");
   EXPECT_FALSE(answer.errors.has_value());
   EXPECT_EQ(answer.errorCount, 0);
   EXPECT_THAT(answer.stored, ElementsAre("ClientName=Room1", "ClientName=包厢二"));

@@ -79,8 +79,8 @@ class ServerLoopbackTest : public ::testing::TestWithParam<Flavour> {
   void SetUp() override {
     std::string whyNot;
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    catalogue_ = testing::SqlTestCatalogue::Create(GetParam(), std::string("L") + info->name(),
-                                                   whyNot);
+    catalogue_ =
+        testing::SqlTestCatalogue::Create(GetParam(), std::string("L") + info->name(), whyNot);
     if (!catalogue_) GTEST_SKIP() << "MariaDB tests skipped: " << whyNot;
     std::string name = info->name();
     for (char& c : name) c = c == '/' ? '_' : c;
@@ -210,7 +210,8 @@ TEST_P(ServerLoopbackTest, SendsOneRowAtATimeForCountOne) {
 
   // Exactly one row matches (the path lookup, number and a blank): the
   // further request gets none.
-  const auto only = GetRecords("songDataSetProvider", 1, 1, "select PATH1 from vodinfo where SINGID=10020 ");
+  const auto only =
+      GetRecords("songDataSetProvider", 1, 1, "select PATH1 from vodinfo where SINGID=10020 ");
   EXPECT_EQ(only.recsOut, 1);
   EXPECT_EQ(only.rows.at(0).at(0), "V:/songs/10020.mpg");
   const auto none = GetRecords("songDataSetProvider", 1, 0, "", nullptr, &fields);
@@ -277,12 +278,14 @@ TEST_P(ServerLoopbackTest, StoresARoomRequestRow) {
   Variant answer;
   std::int32_t errorCount = -1;
   const auto hr = App().AS_ApplyUpdates(
-      u"tempDataSetProvider", Variant::Array(remote::SafeArray::FromBytes(delta.data(), delta.size())),
-      -1, errorCount, owner, answer);
+      u"tempDataSetProvider",
+      Variant::Array(remote::SafeArray::FromBytes(delta.data(), delta.size())), -1, errorCount,
+      owner, answer);
   ASSERT_EQ(hr, remote::S_OK) << Failure(hr);
   EXPECT_TRUE(answer.IsNull());
   EXPECT_EQ(errorCount, 0);
-  const auto rows = GetRecords("tempDataSetProvider", -1, 1, "select ClientName, Peer from roomcall");
+  const auto rows =
+      GetRecords("tempDataSetProvider", -1, 1, "select ClientName, Peer from roomcall");
   ASSERT_EQ(rows.rows.size(), 1u);
   EXPECT_EQ(rows.rows[0][0], "Room1");
   EXPECT_THAT(rows.rows[0][1], HasSubstr("127.0.0.1:"));
@@ -290,8 +293,9 @@ TEST_P(ServerLoopbackTest, StoresARoomRequestRow) {
 
   // The catalogue providers take no rows.
   const auto refused = App().AS_ApplyUpdates(
-      u"songDataSetProvider", Variant::Array(remote::SafeArray::FromBytes(delta.data(), delta.size())),
-      -1, errorCount, owner, answer);
+      u"songDataSetProvider",
+      Variant::Array(remote::SafeArray::FromBytes(delta.data(), delta.size())), -1, errorCount,
+      owner, answer);
   EXPECT_THAT(Failure(refused), HasSubstr("does not accept updates"));
 }
 
@@ -311,9 +315,9 @@ TEST_P(ServerLoopbackTest, AnswersTheOtherOperations) {
   EXPECT_THAT(Failure(App().AS_RowRequest(u"songDataSetProvider", Variant(), 1, owner, result)),
               HasSubstr("does not answer row requests"));
   Variant params;
-  EXPECT_THAT(Failure(App().AS_Execute(u"songDataSetProvider", u"delete from vodinfo", params,
-                                       owner)),
-              HasSubstr("read-only"));
+  EXPECT_THAT(
+      Failure(App().AS_Execute(u"songDataSetProvider", u"delete from vodinfo", params, owner)),
+      HasSubstr("read-only"));
   EXPECT_EQ(SongCount(), "25");
 }
 

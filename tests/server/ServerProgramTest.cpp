@@ -69,7 +69,8 @@ std::string ReadAll(int fd) {
   std::string text;
   char buffer[4096];
   ssize_t n;
-  while ((n = read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
+  while ((n = read(fd, buffer, sizeof buffer)) > 0)
+    text.append(buffer, static_cast<std::size_t>(n));
   return text;
 }
 
@@ -95,8 +96,8 @@ TEST(ServerProgramTest, ServesOnTheChosenPortLogsAndStopsOnSigterm) {
   std::string whyNot;
   auto catalogue = testing::SqlTestCatalogue::Create(testing::Flavour::Sqlite, "", whyNot);
   const std::string log = "/tmp/quor-server-program-" + std::to_string(getpid()) + ".log";
-  Program p = Start({"--db", catalogue->ServerArgument(), "--port", "0", "--bind", "127.0.0.1",
-                     "--log", log});
+  Program p = Start(
+      {"--db", catalogue->ServerArgument(), "--port", "0", "--bind", "127.0.0.1", "--log", log});
   const std::string line = ReadLine(p.out);
   ASSERT_THAT(line, HasSubstr("listening on 127.0.0.1:")) << ReadAll(p.err);
   const int port = std::atoi(line.substr(line.find("127.0.0.1:") + 10).c_str());
@@ -113,9 +114,9 @@ TEST(ServerProgramTest, ServesOnTheChosenPortLogsAndStopsOnSigterm) {
     auto app = connection.ServerInterface();
     std::int32_t recsOut = 0;
     remote::Variant params = remote::Variant::Null(), owner, packet;
-    ASSERT_EQ(app->AS_GetRecords(u"singerDataSetProvider", -1, recsOut, 1, u"", params, owner,
-                                 packet),
-              remote::S_OK);
+    ASSERT_EQ(
+        app->AS_GetRecords(u"singerDataSetProvider", -1, recsOut, 1, u"", params, owner, packet),
+        remote::S_OK);
     EXPECT_EQ(recsOut, 3);
   }
   kill(p.pid, SIGTERM);
@@ -135,7 +136,8 @@ TEST(ServerProgramTest, ExplainsEveryBadStart) {
     const char* message;
   };
   const std::vector<Case> cases = {
-      {{"--db", "/nonexistent/catalogue.db", "--port", "0"}, 1,
+      {{"--db", "/nonexistent/catalogue.db", "--port", "0"},
+       1,
        "Cannot open the catalogue database /nonexistent/catalogue.db"},
       {{"--frobnicate"}, 2, "unknown option \"--frobnicate\""},
       {{"--port", "70000"}, 2, "--port must be at most 65535"},

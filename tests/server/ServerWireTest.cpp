@@ -155,12 +155,12 @@ class ServerWireTest : public ::testing::Test {
                           const std::u16string& command) {
     Bytes b;
     b.Int(object).Int(20000001).Int(1).I32(11).U16(0xFFFF).Int(7).Int(0);
-    b.I32(0x4000).I32(0);      // OwnerData: by reference, empty
-    b.I32(0x4000).I32(1);      // Params: by reference, null
-    b.Str(command);            // CommandText
-    b.Int(options);            // Options
-    b.I32(0x4003).I32(-1);     // RecsOut by reference
-    b.Int(count);              // Count
+    b.I32(0x4000).I32(0);   // OwnerData: by reference, empty
+    b.I32(0x4000).I32(1);   // Params: by reference, null
+    b.Str(command);         // CommandText
+    b.Int(options);         // Options
+    b.I32(0x4003).I32(-1);  // RecsOut by reference
+    b.Int(count);           // Count
     b.Str(u"songDataSetProvider");
     return b;
   }
@@ -204,7 +204,7 @@ TEST_F(ServerWireTest, AnswersAFailureWithTheExceptionCodeAndDescription) {
   ASSERT_EQ(wire.Receive(), 0xDB02);
   EXPECT_EQ(wire.Word(), 3);
   EXPECT_EQ(static_cast<std::uint32_t>(wire.Word()), 0x80020009u);  // DISP_E_EXCEPTION
-  EXPECT_EQ(wire.Word(), 3);  // the error code
+  EXPECT_EQ(wire.Word(), 3);                                        // the error code
   wire.Word();
   EXPECT_EQ(wire.Word(), 8);  // the description
   EXPECT_EQ(wire.Text(), u"Only a read-only statement may be run");

@@ -13,8 +13,8 @@ namespace quor::server {
 namespace {
 
 using testing::Flavour;
-using testing::SqlTestCatalogue;
 using ::testing::HasSubstr;
+using testing::SqlTestCatalogue;
 
 class SqlBackendTest : public ::testing::TestWithParam<Flavour> {
  protected:
@@ -166,9 +166,8 @@ TEST_P(SqlBackendTest, KeepsChineseTextAndTextOutsideGbkByteForByte) {
   for (std::size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(rows[i][0], testing::kSongTitles[i]);
   EXPECT_EQ(rows[24][0], testing::kOutsideGbkTitle);
   EXPECT_EQ(rows[24][1], "<null>");
-  const auto found =
-      All(std::string("select SINGID from vodinfo where SINGNAME=\"") + testing::kOutsideGbkTitle +
-          "\"");
+  const auto found = All(std::string("select SINGID from vodinfo where SINGNAME=\"") +
+                         testing::kOutsideGbkTitle + "\"");
   ASSERT_EQ(found.size(), 1u);
   EXPECT_EQ(found[0][0], "10025");
 }
@@ -189,8 +188,8 @@ TEST_P(SqlBackendTest, PagesLiveCursorsBesideOtherStatementsAndInserts) {
     // Between two packets the session does other work on the same backend.
     EXPECT_EQ(All("select count(*) from singer")[0][0], "3");
     backend_->InsertRow("roomcall", {"ClientName", "CalledAt", "Peer"},
-                        {SqlText{"Room" + std::to_string(++page)},
-                         SqlText{"2026-12-08 01:00:00"}, SqlText{"127.0.0.1:5000"}});
+                        {SqlText{"Room" + std::to_string(++page)}, SqlText{"2026-12-08 01:00:00"},
+                         SqlText{"127.0.0.1:5000"}});
     ASSERT_TRUE(singers->Step());
   }
   ASSERT_EQ(seen.size(), 25u);
@@ -229,9 +228,10 @@ TEST_P(SqlBackendTest, CreatesTheRoomCallTableOnceAndInsertsBoundValues) {
   EXPECT_EQ(rows[0][2], "10.0.0.7:4000");
   EXPECT_EQ(SongCount(), "25");
   // A constraint failure is an error of that row, not of the backend.
-  EXPECT_THROW(backend_->InsertRow("roomcall", {"ClientName", "CalledAt", "Peer"},
-                                   {std::monostate{}, SqlText{"2026-12-08 01:02:03"}, SqlText{"x"}}),
-               SqlError);
+  EXPECT_THROW(
+      backend_->InsertRow("roomcall", {"ClientName", "CalledAt", "Peer"},
+                          {std::monostate{}, SqlText{"2026-12-08 01:02:03"}, SqlText{"x"}}),
+      SqlError);
   EXPECT_THROW(backend_->TableColumns("nosuchtable"), SqlError);
   EXPECT_THROW(backend_->InsertRow("roomcall", {"ClientName"}, {}), SqlError);
 }

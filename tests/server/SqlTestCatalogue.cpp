@@ -97,8 +97,8 @@ class MariaDbCatalogue final : public SqlTestCatalogue {
   }
   std::string ServerArgument() const override {
     const MariaDbAddress a = server_.Address(database_);
-    return "mariadb://" + a.user + ":" + a.password + "@127.0.0.1:" + std::to_string(a.port) +
-           "/" + database_;
+    return "mariadb://" + a.user + ":" + a.password + "@127.0.0.1:" + std::to_string(a.port) + "/" +
+           database_;
   }
   void Admin(const std::string& sql) const override {
     server_.Admin("use `" + database_ + "`; " + sql);
@@ -121,7 +121,8 @@ std::unique_ptr<SqlTestCatalogue> SqlTestCatalogue::Create(Flavour flavour,
   if (server == nullptr) return nullptr;
   std::string database = "t_";
   for (const char c : testName) {
-    database += (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ? c : '_';
+    database +=
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ? c : '_';
   }
   return std::make_unique<MariaDbCatalogue>(*server, database.substr(0, 60));
 }

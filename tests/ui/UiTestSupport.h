@@ -15,7 +15,9 @@ namespace quor::ui::test {
 
 // The application object lives in the test program's main (UiTestMain.cpp),
 // so that it is destroyed before the toolkit's own statics.
-inline QApplication& EnsureApp() { return *static_cast<QApplication*>(QCoreApplication::instance()); }
+inline QApplication& EnsureApp() {
+  return *static_cast<QApplication*>(QCoreApplication::instance());
+}
 
 struct RecordingNotifier : Notifier {
   QStringList messages;

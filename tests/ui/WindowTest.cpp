@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QFocusEvent>
-#include <QKeyEvent>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QTimer>
 #include <stdexcept>
@@ -194,12 +194,12 @@ const GroupRow kGroups[] = {
      {"LanguageBitBtn1", "LanguageBitBtn2", "LanguageBitBtn3", "LanguageBitBtn4",
       "LanguageBitBtn5"}},
     {"songtypeBitBtn",
-     {"songtypeBitBtn1", "songtypeBitBtn2", "songtypeBitBtn3", "songtypeBitBtn4",
-      "songtypeBitBtn5", "songtypeBitBtn6", "songtypeBitBtn7", "songtypeBitBtn8"}},
+     {"songtypeBitBtn1", "songtypeBitBtn2", "songtypeBitBtn3", "songtypeBitBtn4", "songtypeBitBtn5",
+      "songtypeBitBtn6", "songtypeBitBtn7", "songtypeBitBtn8"}},
     {"photocontrol",
      {"photoImage1", "photoImage2", "photoImage3", "photoImage4", "photoImage5", "photoImage6",
-      "photonameLabel1", "photonameLabel2", "photonameLabel3", "photonameLabel4",
-      "photonameLabel5", "photonameLabel6", "photoprevBitBtn1", "photonextBitBtn2"}},
+      "photonameLabel1", "photonameLabel2", "photonameLabel3", "photonameLabel4", "photonameLabel5",
+      "photonameLabel6", "photoprevBitBtn1", "photonextBitBtn2"}},
     {"selectedcontrol", {"selectedsongBitBtn1", "selectedsongBitBtn2"}},
     {"pyselectcontrol", {"PYselBitBtn", "BMselBitBtn"}},
     {"JSControl", {"jsBitBtn1", "jsBitBtn2", "jsBitBtn3", "jsBitBtn4", "jsBitBtn5"}},
@@ -234,8 +234,8 @@ TEST_F(WindowTest, ShowAndHideEachGroup) {
 
 TEST_F(WindowTest, NamesCompareExactlyWithCase) {
   MainWindow w(shell_, notifier_);
-  for (const char* name : {"SingerBitBtn", "singerbitbtn", "JSCONTROL", "jscontrol",
-                           "photocontrol ", "", "songlist"})
+  for (const char* name :
+       {"SingerBitBtn", "singerbitbtn", "JSCONTROL", "jscontrol", "photocontrol ", "", "songlist"})
     w.ShowControlGroup(name, 1);
   for (const GroupRow& g : kGroups)
     for (const char* m : g.members) EXPECT_TRUE(w.Control(m)->isHidden()) << m;
@@ -274,13 +274,12 @@ TEST_F(WindowTest, HidingTheKeypadButtonsClosesTheKeypadAndWipesIt) {
 // ---- focus cue ----
 
 const char* const kCueButtons[] = {
-    "selectBitBtn1",   "selectBitBtn2",   "selectBitBtn3",   "selectBitBtn4",
-    "selectBitBtn5",   "singerBitBtn1",   "singerBitBtn2",   "singerBitBtn3",
-    "LanguageBitBtn1", "LanguageBitBtn2", "LanguageBitBtn3", "LanguageBitBtn4",
-    "LanguageBitBtn5", "songtypeBitBtn1", "songtypeBitBtn2", "songtypeBitBtn3",
-    "songtypeBitBtn4", "songtypeBitBtn5", "songtypeBitBtn6", "songtypeBitBtn7",
-    "songtypeBitBtn8", "jsBitBtn1",       "jsBitBtn2",       "jsBitBtn3",
-    "jsBitBtn4",       "jsBitBtn5",       "PYselBitBtn",     "BMselBitBtn"};
+    "selectBitBtn1",   "selectBitBtn2",   "selectBitBtn3",   "selectBitBtn4",   "selectBitBtn5",
+    "singerBitBtn1",   "singerBitBtn2",   "singerBitBtn3",   "LanguageBitBtn1", "LanguageBitBtn2",
+    "LanguageBitBtn3", "LanguageBitBtn4", "LanguageBitBtn5", "songtypeBitBtn1", "songtypeBitBtn2",
+    "songtypeBitBtn3", "songtypeBitBtn4", "songtypeBitBtn5", "songtypeBitBtn6", "songtypeBitBtn7",
+    "songtypeBitBtn8", "jsBitBtn1",       "jsBitBtn2",       "jsBitBtn3",       "jsBitBtn4",
+    "jsBitBtn5",       "PYselBitBtn",     "BMselBitBtn"};
 
 TEST_F(WindowTest, FocusMovesTheGlyphMarginOfTheCueButtonsOnly) {
   MainWindow w(shell_, notifier_);
@@ -340,9 +339,9 @@ TEST_F(WindowTest, MenuAndPlayerButtonsAreRoundedRectangles) {
     for (const QPoint& out : {QPoint(0, 0), QPoint(1, 0), QPoint(0, 1), QPoint(width - 1, 0),
                               QPoint(0, height - 1), QPoint(width - 1, height - 1)})
       EXPECT_FALSE(mask.contains(out)) << out.x() << "," << out.y();
-    for (const QPoint& in : {QPoint(2, 0), QPoint(1, 1), QPoint(0, 2), QPoint(4, 0),
-                             QPoint(width / 2, height / 2), QPoint(width - 1, height / 2),
-                             QPoint(width - 3, height - 1)})
+    for (const QPoint& in :
+         {QPoint(2, 0), QPoint(1, 1), QPoint(0, 2), QPoint(4, 0), QPoint(width / 2, height / 2),
+          QPoint(width - 1, height / 2), QPoint(width - 3, height - 1)})
       EXPECT_TRUE(mask.contains(in)) << in.x() << "," << in.y();
   }
   EXPECT_TRUE(w.LanguageBitBtn[1]->mask().isEmpty());
