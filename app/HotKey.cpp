@@ -3,11 +3,13 @@
 #include <QString>
 #include <charconv>
 #include <cstdio>
+#include <fstream>
 #include <stdexcept>
 
 #include "platform/Codepage.h"
 #include "platform/EngineRegistry.h"
 #include "platform/Profile.h"
+#include "ui/HandlerGuard.h"
 
 namespace quor::app {
 
@@ -28,12 +30,10 @@ constexpr char kSection[] = "LyraboxSet";
 constexpr char kKeySection[] = "KeyMap";
 
 bool HasUtf8Bom(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return false;
-  unsigned char head[3] = {0, 0, 0};
-  const std::size_t n = std::fread(head, 1, 3, f);
-  std::fclose(f);
-  return n == 3 && head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF;
+  std::ifstream in(path, std::ios::binary);
+  char head[3] = {0, 0, 0};
+  in.read(head, 3);
+  return in.gcount() == 3 && head[0] == '\xEF' && head[1] == '\xBB' && head[2] == '\xBF';
 }
 
 }  // namespace
@@ -45,7 +45,7 @@ void ReadConfiguration(const std::string& programFolder, ui::Notifier& notifier,
   try {
     profile = platform::Profile::Load(path);
   } catch (const std::exception& e) {
-    notifier.ShowMessage(QString::fromLocal8Bit(e.what()));
+    notifier.ShowMessage(ui::FailureText(e.what()));
     return;
   }
   if (!profile) {

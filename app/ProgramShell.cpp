@@ -9,6 +9,7 @@
 #include "platform/ProgramFolder.h"
 #include "platform/ScreenSaver.h"
 #include "player/FMPAPI.h"
+#include "ui/QtChild.h"
 
 namespace quor::app {
 namespace {
@@ -72,7 +73,7 @@ void ProgramShell::AttachWindow(ui::MainWindow& window) {
   window_ = &window;
   hotKeys_->Register(kCloseChordId, platform::kModControl | platform::kModAlt, kVirtualKeyEnd);
   if (const int fd = hotKeys_->EventDescriptor(); fd >= 0) {
-    keyNotifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    keyNotifier_ = ui::MakeChild<QSocketNotifier>(this, fd, QSocketNotifier::Read);
     connect(keyNotifier_, &QSocketNotifier::activated, this, [this] {
       window_->Guarded([this] {
         for (int id : hotKeys_->TakePressed()) Deliver(id);

@@ -8,6 +8,8 @@
 #include <csignal>
 #include <stdexcept>
 
+#include "ui/QtChild.h"
+
 namespace quor::app {
 namespace {
 
@@ -27,7 +29,7 @@ extern "C" void OnSignal(int signo) {
 SignalBridge::SignalBridge(std::function<void()> onSignal) : onSignal_(std::move(onSignal)) {
   if (::pipe2(gPipe, O_CLOEXEC | O_NONBLOCK) != 0)
     throw std::runtime_error("cannot create the signal pipe");
-  notifier_ = new QSocketNotifier(gPipe[0], QSocketNotifier::Read, this);
+  notifier_ = ui::MakeChild<QSocketNotifier>(this, gPipe[0], QSocketNotifier::Read);
   connect(notifier_, &QSocketNotifier::activated, this, [this] {
     char buf[64];
     while (::read(gPipe[0], buf, sizeof buf) > 0) {

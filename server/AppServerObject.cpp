@@ -3,7 +3,7 @@
 #include <chrono>
 
 #include "platform/Codepage.h"
-#include "remote/SafeArray.h"
+#include "remote/Remote.h"
 #include "server/RequestLog.h"
 
 namespace quor::server {
@@ -103,6 +103,7 @@ std::span<const std::uint8_t> PacketBytes(const Variant& value) {
 
 AppServerObject::AppServerObject(SessionContext& context) : context_(context) {
   for (ProviderSpec& spec : StandardProviders()) {
+    names16_.push_back(platform::Utf8ToUtf16(spec.name));
     providers_.push_back(std::make_unique<Provider>(std::move(spec), context_.database));
   }
 }
@@ -197,12 +198,12 @@ void AppServerObject::Dispatch(std::int32_t dispId, std::vector<Variant>& a, Var
   }
 }
 
+// Provider names compare without letter case, as component names do.
 Provider& AppServerObject::Find(const std::u16string& providerName) {
-  const std::string name = platform::Utf16ToUtf8(providerName);
-  for (const auto& provider : providers_) {
-    if (provider->Name() == name) return *provider;
+  for (std::size_t i = 0; i < providers_.size(); ++i) {
+    if (SameName(names16_[i], providerName)) return *providers_[i];
   }
-  throw Exception("Provider not found: " + name);
+  throw Exception("Provider not found: " + platform::Utf16ToUtf8(providerName));
 }
 
 Variant AppServerObject::GetRecords(const std::u16string& providerName, std::int32_t count,
@@ -261,7 +262,7 @@ Variant AppServerObject::ProviderNames() const {
   auto names = remote::SafeArray::Create(remote::VT_VARIANT,
                                          {{0, static_cast<std::int32_t>(providers_.size()) - 1}});
   for (std::size_t i = 0; i < providers_.size(); ++i) {
-    names->PutAt(i, Variant::Str(platform::Utf8ToUtf16(providers_[i]->Name())));
+    names->PutAt(i, Variant::Str(names16_[i]));
   }
   return Variant::Array(std::move(names));
 }

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/Guid.h"
-#include "remote/Dispatch.h"
+#include "remote/Remote.h"
 #include "server/Provider.h"
 
 namespace quor::server {
@@ -78,6 +78,7 @@ class AppServerObject final : public remote::IAppServer {
 
   SessionContext& context_;
   std::vector<std::unique_ptr<Provider>> providers_;
+  std::vector<std::u16string> names16_;  // their names as they travel
 };
 
 }  // namespace quor::server

@@ -403,7 +403,8 @@ class MariaDbBackend final : public SqlBackend {
     }
     if (mysql_stmt_bind_param(handle.stmt, binds.data()) != 0 ||
         mysql_stmt_execute(handle.stmt) != 0) {
-      throw SqlError(StatementError(handle.stmt, limitMs_));
+      throw SqlError(StatementError(handle.stmt, limitMs_),
+                     static_cast<int>(mysql_stmt_errno(handle.stmt)));
     }
   }
 
@@ -415,7 +416,13 @@ class MariaDbBackend final : public SqlBackend {
 
   void SetStatementTimeLimit(unsigned milliseconds) override {
     limitMs_ = milliseconds;
-    ApplyTimeLimit();
+    // The network timeouts are fixed at connection; a new limit that needs
+    // others takes a new connection (a session sets its limit first thing).
+    if (IoTimeoutFor(limitMs_) != ioTimeoutS_) {
+      Connect();
+    } else {
+      ApplyTimeLimit();
+    }
   }
 
  private:
@@ -429,6 +436,11 @@ class MariaDbBackend final : public SqlBackend {
     mysql_optionsv(mysql, MYSQL_SET_CHARSET_NAME, "utf8mb4");
     mysql_optionsv(mysql, MYSQL_OPT_CONNECT_TIMEOUT, &connectTimeout);
     mysql_optionsv(mysql, MYSQL_OPT_LOCAL_INFILE, &noLocalFiles);
+    // The database's own statement limit stops a long statement; this one
+    // stops a session waiting for ever on a database that hangs.
+    ioTimeoutS_ = IoTimeoutFor(limitMs_);
+    mysql_optionsv(mysql, MYSQL_OPT_READ_TIMEOUT, &ioTimeoutS_);
+    mysql_optionsv(mysql, MYSQL_OPT_WRITE_TIMEOUT, &ioTimeoutS_);
     const char* database = address_.database.empty() ? nullptr : address_.database.c_str();
     const char* socket = address_.socket.empty() ? nullptr : address_.socket.c_str();
     if (mysql_real_connect(mysql, address_.host.c_str(), address_.user.c_str(),
@@ -480,14 +492,18 @@ class MariaDbBackend final : public SqlBackend {
       if (code == kErrParse && HasSecondStatement(sql)) {
         why = "Only one statement may be run at a time";
       }
-      if (!IsLost(code) || attempt > 0) throw SqlError(why);
+      if (!IsLost(code) || attempt > 0) throw SqlError(why, static_cast<int>(code));
       Connect();
     }
   }
 
+  // No limit on statements: none on the network either.
+  static unsigned IoTimeoutFor(unsigned limitMs) { return limitMs == 0 ? 0 : limitMs / 1000 + 60; }
+
   MariaDbAddress address_;
   std::shared_ptr<Connection> connection_;
   unsigned limitMs_ = kDefaultStatementTimeLimitMs;
+  unsigned ioTimeoutS_ = 0;
 };
 
 }  // namespace

@@ -118,35 +118,36 @@ RecordsAnswer Provider::GetRecords(std::int32_t count, std::int32_t options,
     return answer;
   }
   const bool start = (options & kOptionFieldDescriptions) != 0 || !commandUtf8.empty();
-  if (start) {
-    Reset();
-    const std::string statement =
-        commandUtf8.empty() ? spec_.defaultStatement : std::string(commandUtf8);
-    answer.statement = statement;
-    cursor_ = database_().OpenReadOnly(statement);
-    statement_ = statement;
-    // A result sent whole takes its text sizes from its rows; one that comes
-    // in packets needs sizes that hold the rows still to come; an empty one
-    // the declared sizes, which rows the terminal inserts must fit.
-    const bool paged = count >= 0;
-    if (!paged) {
-      firstRow_ = cursor_->Step();
-      firstPending_ = true;
-    }
-    fields_ = Describe(cursor_->Columns(), paged       ? Sizing::kPaged
-                                           : firstRow_ ? Sizing::kFromRows
-                                                       : Sizing::kDeclared);
-    described_ = true;
-  } else {
-    if (!described_) {
-      throw SqlError("No statement has been run on provider " + spec_.name +
-                     "; the first request must ask for the field descriptions");
-    }
-    answer.statement = statement_.empty() ? "(ended statement)" : statement_;
+  if (!start && !described_) {
+    throw SqlError("No statement has been run on provider " + spec_.name +
+                   "; the first request must ask for the field descriptions");
   }
   try {
+    if (start) {
+      Reset();
+      const std::string statement =
+          commandUtf8.empty() ? spec_.defaultStatement : std::string(commandUtf8);
+      answer.statement = statement;
+      cursor_ = database_().OpenReadOnly(statement);
+      statement_ = statement;
+      // A result sent whole takes its text sizes from its rows; one that
+      // comes in packets needs sizes that hold the rows still to come; an
+      // empty one the declared sizes, which rows the terminal inserts must fit.
+      const bool paged = count >= 0;
+      if (!paged) {
+        firstRow_ = cursor_->Step();
+        firstPending_ = true;
+      }
+      fields_ = Describe(cursor_->Columns(), paged       ? Sizing::kPaged
+                                             : firstRow_ ? Sizing::kFromRows
+                                                         : Sizing::kDeclared);
+      described_ = true;
+    } else {
+      answer.statement = statement_.empty() ? "(ended statement)" : statement_;
+    }
     answer.packet = WriteRows(start, count, answer.recsOut);
   } catch (...) {
+    // A statement that failed on the way is not left open half-read.
     Reset();
     throw;
   }
@@ -331,7 +332,7 @@ UpdatesAnswer Provider::ApplyUpdates(std::span<const std::uint8_t> delta, std::i
         database.InsertRow(table, columns, values);
         answer.stored.push_back(described);
       } catch (const SqlError& e) {
-        rejected.push_back({rowNo, e.what(), kRowRejectedByDatabase});
+        rejected.push_back({rowNo, e.what(), e.Code()});
       }
     }
     if (maxErrors >= 0 && rejected.size() > static_cast<std::size_t>(maxErrors)) stopped = true;

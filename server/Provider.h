@@ -55,10 +55,10 @@ struct UpdatesAnswer {
   std::vector<std::string> stored;
 };
 
-// Codes in the CODE column of a rejected row.
-inline constexpr std::int32_t kRowRejectedByDatabase = 1;
-inline constexpr std::int32_t kRowNotAttempted = 2;
-inline constexpr std::int32_t kRowMalformed = 3;
+// The CODE column of a rejected row: the database's error code when the
+// database refused the row (positive), else one of these.
+inline constexpr std::int32_t kRowNotAttempted = -1;  // the error limit was reached first
+inline constexpr std::int32_t kRowMalformed = -2;     // a row the table cannot take
 
 // Columns of the update table that the server fills itself: when the request
 // came and from where. Values a delta gives for them are ignored.

@@ -45,6 +45,12 @@ ServerOptions ParseServerOptions(int argc, const char* const* argv, bool& help);
 // The usage text of --help and of a bad command line.
 std::string ServerUsage();
 
+// Process-wide allocator settings for serving: large packet buffers are
+// taken from and returned to the heap instead of being mapped and unmapped
+// per request, so a packet of several megabytes does not pay fresh page
+// faults every time. Call once, before serving.
+void TuneAllocator();
+
 class Server {
  public:
   Server(ServerOptions options, RequestLog& log);

@@ -6,10 +6,7 @@
 #include <poll.h>
 
 #include "platform/Codepage.h"
-#include "remote/ClassRegistry.h"
-#include "remote/DataBlockInterpreter.h"
-#include "remote/Errors.h"
-#include "remote/SocketTransport.h"
+#include "remote/Remote.h"
 #include "server/AppServerObject.h"
 #include "server/RequestLog.h"
 

@@ -20,7 +20,14 @@ namespace quor::server {
 
 class SqlError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit SqlError(const std::string& message, int code = 0)
+      : std::runtime_error(message), code_(code) {}
+  // The database's own error code (SQLite extended result code, MariaDB
+  // error number) when the database raised it, else 0.
+  int Code() const { return code_; }
+
+ private:
+  int code_;
 };
 
 // How a column travels to the terminal. Integer columns keep their width as

@@ -386,7 +386,7 @@ class SqliteBackend final : public SqlBackend {
     Connection& writer = Writer();
     Statement insert;
     if (sqlite3_prepare_v2(writer.db, sql.c_str(), -1, &insert.stmt, nullptr) != SQLITE_OK) {
-      throw SqlError("SQL error: " + writer.Error());
+      throw SqlError("SQL error: " + writer.Error(), sqlite3_extended_errcode(writer.db));
     }
     for (std::size_t i = 0; i < values.size(); ++i) {
       const int n = static_cast<int>(i + 1);
@@ -406,7 +406,9 @@ class SqliteBackend final : public SqlBackend {
       }
     }
     writer.ArmDeadline(limitMs_);
-    if (sqlite3_step(insert.stmt) != SQLITE_DONE) throw SqlError("SQL error: " + writer.Error());
+    if (sqlite3_step(insert.stmt) != SQLITE_DONE) {
+      throw SqlError("SQL error: " + writer.Error(), sqlite3_extended_errcode(writer.db));
+    }
   }
 
   void EnsureRoomCallTable() override {

@@ -25,6 +25,8 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  TuneAllocator();
+
   // Signals are taken by one thread with sigwait, which then stops the
   // server the ordinary way; every other thread has them blocked.
   sigset_t signals;

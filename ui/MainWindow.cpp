@@ -14,6 +14,7 @@
 #include <string>
 
 #include "ui/Layout.h"
+#include "ui/QtChild.h"
 #include "ui/RoundedRegion.h"
 #include "ui/ScreenSaverFilter.h"
 
@@ -97,7 +98,7 @@ MainWindow::MainWindow(ShellServices& shell, Notifier& notifier, QWidget* parent
   BuildGroups();
   SetTabOrder();
   // The service person's way out of the borderless kiosk window.
-  auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_End), this);
+  auto* quit = MakeChild<QShortcut>(this, QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_End));
   quit->setContext(Qt::ApplicationShortcut);
   connect(quit, &QShortcut::activated, this, &QWidget::close);
   Guarded([this] { FormCreate(); });
@@ -117,14 +118,14 @@ void MainWindow::CreateControls() {
     QWidget* w = nullptr;
     switch (spec.kind) {
       case ControlKind::kPicture: {
-        auto* pic = new Picture(parent);
+        auto* pic = MakeChild<Picture>(parent);
         pic->SetStretch(spec.stretch);
         if (spec.picture != nullptr) pic->SetImage(AssetOrNull(QString::fromLatin1(spec.picture)));
         w = pic;
         break;
       }
       case ControlKind::kLabel: {
-        auto* label = new Label(parent);
+        auto* label = MakeChild<Label>(parent);
         label->setFont(SongFont(spec.fontPixels, true));
         label->SetFontColour(kColourWhite);
         label->setAlignment(spec.centred ? (Qt::AlignHCenter | Qt::AlignTop)
@@ -134,13 +135,13 @@ void MainWindow::CreateControls() {
         break;
       }
       case ControlKind::kButton: {
-        auto* button = new BitBtn(parent);
+        auto* button = MakeChild<BitBtn>(parent);
         button->SetGlyph(AssetOrNull(QString::fromLatin1(spec.name) + QStringLiteral(".bmp")));
         w = button;
         break;
       }
       case ControlKind::kPanel: {
-        auto* panel = new QFrame(parent);
+        auto* panel = MakeChild<QFrame>(parent);
         panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
         panel->setLineWidth(1);
         panel->setAutoFillBackground(true);
@@ -148,7 +149,7 @@ void MainWindow::CreateControls() {
         break;
       }
       case ControlKind::kEdit: {
-        auto* edit = new QLineEdit(parent);
+        auto* edit = MakeChild<QLineEdit>(parent);
         edit->setReadOnly(true);
         edit->setFrame(false);
         edit->setMaxLength(spec.maxLength);
@@ -179,7 +180,7 @@ void MainWindow::CreateControls() {
   }
   for (QWidget* w : windowed) w->raise();
 
-  mainTimer = new QTimer(this);
+  mainTimer = MakeChild<QTimer>(this);
   mainTimer->setObjectName(QStringLiteral("mainTimer"));
   mainTimer->setInterval(kTimerInterval);
   connect(mainTimer, &QTimer::timeout, this, [this] { Guarded([this] { mainTimerTimer(); }); });
@@ -322,7 +323,14 @@ void MainWindow::WMHotKey(int remoteKeyId) {
 }
 
 void MainWindow::ShowFullScreen() {
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) setGeometry(screen->geometry());
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    setGeometry(screen->geometry());
+    // The display mode set at start-up may reach the toolkit only after the
+    // window is up; the window follows the screen without a window manager.
+    connect(screen, &QScreen::geometryChanged, this, [this](const QRect& geometry) {
+      if (isFullScreen()) setGeometry(geometry);
+    });
+  }
   showFullScreen();
   raise();
   activateWindow();
@@ -332,7 +340,7 @@ void MainWindow::FormCreate() {
   // 1. Double buffering: every paint goes to the backing store first.
   setAttribute(Qt::WA_PaintOnScreen, false);
   // 2. The screen-saver filter on every queued event of the application.
-  screenSaverFilter_ = new ScreenSaverFilter(this);
+  screenSaverFilter_ = MakeChild<ScreenSaverFilter>(this);
   qApp->installEventFilter(screenSaverFilter_);
   shell_.SuppressScreenSaver();
   // 3. - 5.

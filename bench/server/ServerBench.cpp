@@ -32,9 +32,7 @@
 #include <vector>
 
 #include "DemoBuilder.h"
-#include "remote/ClassRegistry.h"
-#include "remote/DataBlock.h"
-#include "remote/DataBlockInterpreter.h"
+#include "remote/Remote.h"
 #include "server/AppServerObject.h"
 #include "server/RequestLog.h"
 #include "server/Server.h"
@@ -257,6 +255,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
+  server::TuneAllocator();  // as quorvod-server runs
   std::string temp;
   if (const char* given = std::getenv("QUOR_BENCH_CATALOGUE")) {
     CataloguePath() = given;

@@ -11,9 +11,7 @@
 
 #include "engine/Packet.h"
 #include "platform/Codepage.h"
-#include "remote/Errors.h"
-#include "remote/SafeArray.h"
-#include "remote/SocketConnection.h"
+#include "remote/Remote.h"
 #include "server/AppServerObject.h"
 #include "server/RequestLog.h"
 #include "server/Server.h"
@@ -351,6 +349,28 @@ TEST_P(ServerLoopbackTest, ServesSessionsConcurrentlyAndClosesThoseBeyondTheLimi
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   EXPECT_NO_THROW(Connect());
+}
+
+TEST_P(ServerLoopbackTest, AnswersATerminalThatRunsItsTransportOnAThread) {
+  // The terminal's own setting: callbacks on, a transport thread of its own.
+  remote::SocketConnection connection(loop_);
+  connection.SetHost("127.0.0.1");
+  connection.SetPort(server_->Port());
+  connection.SetServerGUID(kServerGuid);
+  auto app = connection.ServerInterface();
+  ASSERT_TRUE(connection.HasTransportThread());
+  for (int i = 0; i < 3; ++i) {
+    std::int32_t recsOut = 0;
+    Variant params = Variant::Null(), owner, packet;
+    ASSERT_EQ(app->AS_GetRecords(u"songDataSetProvider", 1, recsOut, i == 0 ? 1 : 0,
+                                 i == 0 ? u"select SINGID from vodinfo where SINGID < 10003" : u"",
+                                 params, owner, packet),
+              remote::S_OK);
+    EXPECT_EQ(recsOut, i < 2 ? 1 : 0) << i;
+  }
+  app.reset();
+  connection.SetConnected(false);
+  EXPECT_FALSE(connection.Connected());
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ServerLoopbackTest,

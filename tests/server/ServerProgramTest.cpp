@@ -14,7 +14,7 @@
 #include <sstream>
 #include <thread>
 
-#include "remote/SocketConnection.h"
+#include "remote/Remote.h"
 #include "tests/server/SqlTestCatalogue.h"
 
 namespace quor::server {
@@ -92,18 +92,21 @@ class NoLoop final : public remote::MessageLoop {
   void ReportError(const std::exception&) override {}
 };
 
-TEST(ServerProgramTest, ServesOnTheChosenPortLogsAndStopsOnSigterm) {
-  std::string whyNot;
-  auto catalogue = testing::SqlTestCatalogue::Create(testing::Flavour::Sqlite, "", whyNot);
+// Starts the program on the catalogue, reads one provider through it and
+// stops it with SIGTERM; returns the log.
+std::string ServeOnce(const testing::SqlTestCatalogue& catalogue, const char* dbOption) {
   const std::string log = "/tmp/quor-server-program-" + std::to_string(getpid()) + ".log";
+  std::remove(log.c_str());
   Program p = Start(
-      {"--db", catalogue->ServerArgument(), "--port", "0", "--bind", "127.0.0.1", "--log", log});
+      {dbOption, catalogue.ServerArgument(), "--port", "0", "--bind", "127.0.0.1", "--log", log});
   const std::string line = ReadLine(p.out);
-  ASSERT_THAT(line, HasSubstr("listening on 127.0.0.1:")) << ReadAll(p.err);
-  const int port = std::atoi(line.substr(line.find("127.0.0.1:") + 10).c_str());
-  ASSERT_GT(port, 0);
-  EXPECT_THAT(line, HasSubstr("SQLite " + catalogue->ServerArgument()));
-  {
+  EXPECT_THAT(line, HasSubstr("listening on 127.0.0.1:")) << ReadAll(p.err);
+  const auto at = line.find("127.0.0.1:");
+  const int port = at == std::string::npos ? 0 : std::atoi(line.substr(at + 10).c_str());
+  EXPECT_THAT(
+      line,
+      HasSubstr(catalogue.Kind() == testing::Flavour::Sqlite ? "(SQLite " : "(MariaDB 127.0.0.1:"));
+  if (port > 0) {
     NoLoop loop;
     remote::SocketConnection connection(loop);
     connection.SetSupportCallbacks(false);
@@ -114,19 +117,36 @@ TEST(ServerProgramTest, ServesOnTheChosenPortLogsAndStopsOnSigterm) {
     auto app = connection.ServerInterface();
     std::int32_t recsOut = 0;
     remote::Variant params = remote::Variant::Null(), owner, packet;
-    ASSERT_EQ(
+    EXPECT_EQ(
         app->AS_GetRecords(u"singerDataSetProvider", -1, recsOut, 1, u"", params, owner, packet),
         remote::S_OK);
     EXPECT_EQ(recsOut, 3);
   }
   kill(p.pid, SIGTERM);
   EXPECT_EQ(Wait(p.pid), 0);
+  close(p.out);
+  close(p.err);
   std::ifstream in(log);
   std::stringstream text;
   text << in.rdbuf();
-  EXPECT_THAT(text.str(), HasSubstr("singerDataSetProvider  \"select * from singer\"  rows=3"));
-  EXPECT_THAT(text.str(), HasSubstr("SIGTERM: stopping"));
   std::remove(log.c_str());
+  return text.str();
+}
+
+TEST(ServerProgramTest, ServesOnTheChosenPortLogsAndStopsOnSigterm) {
+  std::string whyNot;
+  auto catalogue = testing::SqlTestCatalogue::Create(testing::Flavour::Sqlite, "", whyNot);
+  const std::string log = ServeOnce(*catalogue, "--db");
+  EXPECT_THAT(log, HasSubstr("singerDataSetProvider  \"select * from singer\"  rows=3"));
+  EXPECT_THAT(log, HasSubstr("SIGTERM: stopping"));
+}
+
+TEST(ServerProgramTest, ServesAMariaDbCatalogue) {
+  std::string whyNot;
+  auto catalogue = testing::SqlTestCatalogue::Create(testing::Flavour::MariaDb, "program", whyNot);
+  if (!catalogue) GTEST_SKIP() << "MariaDB tests skipped: " << whyNot;
+  const std::string log = ServeOnce(*catalogue, "--mariadb");
+  EXPECT_THAT(log, HasSubstr("singerDataSetProvider  \"select * from singer\"  rows=3"));
 }
 
 TEST(ServerProgramTest, ExplainsEveryBadStart) {

@@ -12,14 +12,12 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 
-#include "remote/ClassRegistry.h"
-#include "remote/DataBlock.h"
-#include "remote/DataBlockInterpreter.h"
-#include "remote/Errors.h"
+#include "remote/Remote.h"
 #include "server/AppServerObject.h"
 #include "server/RequestLog.h"
 
@@ -73,6 +71,10 @@ struct World {
       return remote::Ref<remote::IUnknown>(new server::AppServerObject(context));
     });
     registry.SetValue(server::kServerClassId, "Sockets", "1");
+  }
+  ~World() {
+    backend.reset();
+    for (const char* suffix : {"", "-wal", "-shm"}) std::remove((path + suffix).c_str());
   }
 };
 
