@@ -136,7 +136,12 @@ constexpr unsigned kLockMasks[] = {0, LockMask, Mod2Mask, LockMask | Mod2Mask};
 // GUI toolkit's connection is never touched.
 class X11HotKeys : public HotKeys {
  public:
-  explicit X11HotKeys(::Display* dpy) : dpy_(dpy), root_(DefaultRootWindow(dpy)) {}
+  explicit X11HotKeys(::Display* dpy) : dpy_(dpy), root_(DefaultRootWindow(dpy)) {
+    // Xlib's default handler ends the process on any error of any Xlib
+    // connection; the kiosk must never die of a refused grab or a stale
+    // request, so errors are noted (a refused grab) and otherwise ignored.
+    XSetErrorHandler(&NoteXError);
+  }
   ~X11HotKeys() override {
     for (const auto& [id, grab] : grabs_) Ungrab(grab);
     XCloseDisplay(dpy_);
@@ -152,15 +157,15 @@ class X11HotKeys : public HotKeys {
     const Grab grab{code, XModifiers(modifiers)};
     XSync(dpy_, False);
     gGrabRefused = false;
-    const auto old = XSetErrorHandler(&NoteXError);
     for (unsigned lock : kLockMasks)
       XGrabKey(dpy_, code, grab.mask | lock, root_, False, GrabModeAsync, GrabModeAsync);
     XSync(dpy_, False);
     const bool refused = gGrabRefused;
-    if (refused) Ungrab(grab);
-    XSync(dpy_, False);
-    XSetErrorHandler(old);
-    if (refused) return false;
+    if (refused) {
+      Ungrab(grab);
+      XSync(dpy_, False);
+      return false;
+    }
     grabs_.emplace(id, grab);
     return true;
   }

@@ -1,6 +1,8 @@
 #include "ui/Label.h"
 
+#include <QFontMetricsF>
 #include <QMouseEvent>
+#include <QPainter>
 
 namespace quor::ui {
 
@@ -20,6 +22,24 @@ void Label::SetFontColour(std::uint32_t value) {
   QPalette p = palette();
   p.setColor(QPalette::WindowText, ColourOf(value));
   setPalette(p);
+}
+
+void Label::paintEvent(QPaintEvent*) {
+  if (text().isEmpty()) return;
+  QPainter painter(this);
+  painter.setFont(font());
+  painter.setPen(palette().color(QPalette::WindowText));
+  const QFontMetricsF metrics(font());
+  const qreal em = font().pixelSize() > 0 ? font().pixelSize() : metrics.height();
+  // A Song face's ascent is 7/8 of its em; the baseline sits there.
+  const qreal baseline = em * 0.875;
+  const qreal advance = metrics.horizontalAdvance(text());
+  qreal x = 0;
+  if (alignment() & Qt::AlignHCenter)
+    x = (width() - advance) / 2;
+  else if (alignment() & Qt::AlignRight)
+    x = width() - advance;
+  painter.drawText(QPointF(x, baseline), text());
 }
 
 // A click is a press and a release of the left button over the label.

@@ -3,6 +3,11 @@
 // colour value with red in the low byte and blue in the third (0xFF0000 is
 // blue, 0xFFFFFF white): the song rows use the colour as state, so it is
 // kept exactly as set rather than read back from the palette.
+//
+// The text is one line from the top of the box, the em box of the font at the
+// top edge: the Song faces the layout was drawn for have no extra line
+// spacing, and a box of the font's pixel height (infoLabel: 22 for 21) must
+// hold the whole line, whatever spacing the machine's CJK face carries.
 // GUI thread only.
 
 #include <QLabel>
@@ -28,6 +33,7 @@ class Label : public QLabel {
   void clicked();
 
  protected:
+  void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
 

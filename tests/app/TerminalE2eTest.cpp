@@ -204,6 +204,10 @@ TEST_F(TerminalE2eTest, GrabbedKeysArriveAloneAndNotWithAModifier) {
   ASSERT_TRUE(keys->Register(1006, 0, 107));   // keypad plus
   ASSERT_TRUE(keys->Register(1000, 0, 0x74));  // F5
   ASSERT_TRUE(keys->Register(2000, quor::platform::kModControl | quor::platform::kModAlt, 0x23));
+  // A key that another client holds is refused, and the process lives on.
+  const auto other = quor::platform::CreateHotKeys();
+  EXPECT_FALSE(other->Register(1, 0, 107));
+  EXPECT_TRUE(other->Register(2, 0, 0x75));  // F6 is free
   X("xdotool key KP_Add F5 ctrl+F5 ctrl+alt+End");
   std::vector<int> got;
   for (int i = 0; i < 40 && got.size() < 3; ++i) {

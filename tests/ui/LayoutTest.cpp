@@ -6,6 +6,7 @@
 #include <QFontInfo>
 #include <QFrame>
 #include <QLineEdit>
+#include <QPainter>
 #include <map>
 #include <string>
 
@@ -221,6 +222,36 @@ TEST_F(LayoutTest, LabelsAreTransparentWhiteAndAligned) {
   EXPECT_TRUE(w.photonameLabel[6]->alignment() & Qt::AlignHCenter);
   EXPECT_TRUE(w.infoLabel->alignment() & Qt::AlignHCenter);
   EXPECT_TRUE(w.songlistLabel[1]->alignment() & Qt::AlignLeft);
+}
+
+// The status line is one pixel taller than its font: the whole line must
+// show, nothing cut at the top or bottom edge, whatever line spacing the
+// machine's CJK face carries. The reference is the same text drawn with room
+// to spare around it.
+TEST_F(LayoutTest, TheStatusLineHoldsItsWholeLine) {
+  MainWindow w(shell_, notifier_);
+  const QString text = QStringLiteral("欢迎使用QuorKTV视频点播系统");
+  w.infoLabel->setText(text);
+  auto ink = [](const QImage& image) {
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x) n += qGray(image.pixel(x, y)) > 128;
+    return n;
+  };
+  QImage shown(w.infoLabel->size(), QImage::Format_RGB32);
+  shown.fill(Qt::black);
+  w.infoLabel->render(&shown);
+  QImage roomy(w.infoLabel->width() + 40, 80, QImage::Format_RGB32);
+  roomy.fill(Qt::black);
+  {
+    QPainter p(&roomy);
+    p.setFont(w.infoLabel->font());
+    p.setPen(Qt::white);
+    p.drawText(QPointF(20, 30), text);
+  }
+  const int expected = ink(roomy);
+  ASSERT_GT(expected, 200);
+  EXPECT_NEAR(ink(shown), expected, expected / 50);
 }
 
 TEST_F(LayoutTest, EditBoxesAreReadOnlyBlackWithTheirLimits) {
