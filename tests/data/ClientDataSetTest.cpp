@@ -265,7 +265,7 @@ TEST_F(DataSetTest, FieldsComeFromThePacketAndNamesMatchWithoutCase) {
   RunCatalogueQuery(song(), "select SINGID, SINGID, singid, SINGNAME from vodinfo where SINGID=10005");
   ASSERT_EQ(song().FieldDefs().size(), 4u);
   EXPECT_EQ(song().FieldDefs()[1].name, "SINGID_1");
-  EXPECT_EQ(song().FieldDefs()[2].name, "singid_2");
+  EXPECT_EQ(song().FieldDefs()[2].name, "SINGID_2");
   EXPECT_EQ(Text(song(), "SINGID_2"), "10005");
 }
 

@@ -158,6 +158,13 @@ void ServerProcess::Kill() {
 
 // ---- RecordingPeer ---------------------------------------------------------
 
+RecordedCall Rec(std::string op, std::string provider = {}) {
+  RecordedCall c;
+  c.op = std::move(op);
+  c.provider = std::move(provider);
+  return c;
+}
+
 // Records each call, then lets the real server object answer it.
 class RecordingAppServer final : public remote::AppServerObject {
  public:
@@ -176,8 +183,13 @@ class RecordingAppServer final : public remote::AppServerObject {
                                 std::int32_t& recsOut, std::int32_t options,
                                 const std::u16string& command, remote::Variant& params,
                                 remote::Variant& ownerData, remote::Variant& result) override {
-    RecordedCall c{"AS_GetRecords", platform::Utf16ToUtf8(provider), count, options,
-                   platform::Utf16ToUtf8(command), command, params.Type(), ownerData.Type()};
+    RecordedCall c = Rec("AS_GetRecords", platform::Utf16ToUtf8(provider));
+    c.count = count;
+    c.options = options;
+    c.command = platform::Utf16ToUtf8(command);
+    c.command16 = command;
+    c.paramsType = params.Type();
+    c.ownerDataType = ownerData.Type();
     c.hr = inner_->AS_GetRecords(provider, count, recsOut, options, command, params, ownerData,
                                  result);
     c.recsOut = recsOut;
@@ -189,7 +201,7 @@ class RecordingAppServer final : public remote::AppServerObject {
   remote::HRESULT AS_ApplyUpdates(const std::u16string& provider, const remote::Variant& delta,
                                   std::int32_t maxErrors, std::int32_t& errorCount,
                                   remote::Variant& ownerData, remote::Variant& result) override {
-    RecordedCall c{"AS_ApplyUpdates", platform::Utf16ToUtf8(provider)};
+    RecordedCall c = Rec("AS_ApplyUpdates", platform::Utf16ToUtf8(provider));
     c.deltaType = delta.Type();
     c.maxErrors = maxErrors;
     c.ownerDataType = ownerData.Type();
@@ -202,26 +214,28 @@ class RecordingAppServer final : public remote::AppServerObject {
   }
   remote::HRESULT AS_DataRequest(const std::u16string& p, const remote::Variant& d,
                                  remote::Variant& r) override {
-    Keep({"AS_DataRequest", platform::Utf16ToUtf8(p)});
+    Keep(Rec("AS_DataRequest", platform::Utf16ToUtf8(p)));
     return inner_->AS_DataRequest(p, d, r);
   }
   remote::HRESULT AS_GetProviderNames(remote::Variant& r) override {
-    Keep({"AS_GetProviderNames"});
+    Keep(Rec("AS_GetProviderNames"));
     return inner_->AS_GetProviderNames(r);
   }
   remote::HRESULT AS_GetParams(const std::u16string& p, remote::Variant& o,
                                remote::Variant& r) override {
-    Keep({"AS_GetParams", platform::Utf16ToUtf8(p)});
+    Keep(Rec("AS_GetParams", platform::Utf16ToUtf8(p)));
     return inner_->AS_GetParams(p, o, r);
   }
   remote::HRESULT AS_RowRequest(const std::u16string& p, const remote::Variant& row,
                                 std::int32_t t, remote::Variant& o, remote::Variant& r) override {
-    Keep({"AS_RowRequest", platform::Utf16ToUtf8(p)});
+    Keep(Rec("AS_RowRequest", platform::Utf16ToUtf8(p)));
     return inner_->AS_RowRequest(p, row, t, o, r);
   }
   remote::HRESULT AS_Execute(const std::u16string& p, const std::u16string& c,
                              remote::Variant& params, remote::Variant& o) override {
-    Keep({"AS_Execute", platform::Utf16ToUtf8(p), 0, 0, platform::Utf16ToUtf8(c)});
+    RecordedCall r = Rec("AS_Execute", platform::Utf16ToUtf8(p));
+    r.command = platform::Utf16ToUtf8(c);
+    Keep(std::move(r));
     return inner_->AS_Execute(p, c, params, o);
   }
 
@@ -242,6 +256,7 @@ class RecordingAppServer final : public remote::AppServerObject {
 RecordingPeer::RecordingPeer(std::string dbPath) : db_(std::move(dbPath)) {
   logPath_ = TempFolder("peerlog") + "/requests.log";
   log_ = server::RequestLog::Open(logPath_);
+  server::OpenSqliteBackend(db_)->EnsureRoomCallTable();  // as the server does at start
   registry_.Register(server::kServerClassId, server::kServerProgId, [this] {
     return remote::Ref<remote::IUnknown>(new RecordingAppServer(*this, db_, *log_));
   });

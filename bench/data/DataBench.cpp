@@ -1,0 +1,254 @@
+// The terminal's side of the song list on the 200,000-song demo catalogue,
+// each printed as a ratio against a baseline measured in the same run.
+//
+//   BM_SqliteStep   the baseline: bare sqlite3 stepping of
+//                   `select SINGID,SINGNAME,SINGER from vodinfo`, reading the
+//                   three columns
+//   BM_OpenQuery    opening songClientDataSet on that statement through the
+//                   whole stack: dataset, connection, transport thread,
+//                   loopback TCP, a running server, SQLite, the packet back
+//                   into the engine (the close and its reset are not timed)
+//   BM_WalkRows     first, then next over every row, reading the three
+//                   fields as text (rows per second)
+//
+// After the runs it prints the memory the engine holds for the result
+// against the packet's size, and the heap the whole held result costs the
+// terminal (mallinfo2 before and after an opening).
+//
+// QUOR_BENCH_CATALOGUE=file uses an existing catalogue; otherwise one is made
+// in a temporary folder. The engine is this build's bin/libdsengine.so.
+
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "DemoBuilder.h"
+#include "data/Data.h"
+#include "platform/EngineRegistry.h"
+#include "platform/ProgramFolder.h"
+#include "server/RequestLog.h"
+#include "server/Server.h"
+
+namespace {
+
+using namespace quor;
+
+constexpr const char* kStatement = "select SINGID,SINGNAME,SINGER from vodinfo";
+
+std::string& CataloguePath() {
+  static std::string path;
+  return path;
+}
+
+// The GUI loop of the bench: nothing is posted while the data path is busy
+// (replies are awaited in the connection's own wait); tasks are run between
+// iterations.
+class BenchLoop final : public remote::MessageLoop {
+ public:
+  void Post(std::function<void()> task) override {
+    const std::lock_guard lock(mutex_);
+    tasks_.push_back(std::move(task));
+  }
+  void ReportError(const std::exception& e) override {
+    std::fprintf(stderr, "error report: %s\n", e.what());
+  }
+  void Pump() {
+    std::deque<std::function<void()>> tasks;
+    {
+      const std::lock_guard lock(mutex_);
+      tasks.swap(tasks_);
+    }
+    for (auto& t : tasks) t();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::deque<std::function<void()>> tasks_;  // guarded by mutex_
+};
+
+// A running quorvod-server on a loopback port (in this process, on its own
+// threads) and a terminal's data module connected to it.
+struct Stack {
+  std::unique_ptr<server::RequestLog> log = server::RequestLog::Open("/dev/null");
+  std::unique_ptr<server::Server> srv;
+  std::thread serving;
+  BenchLoop loop;
+  std::unique_ptr<data::DataModule> dm;
+
+  Stack() {
+    server::ServerOptions options;
+    options.sqlitePath = CataloguePath();
+    options.bindAddress = "127.0.0.1";
+    options.port = 0;
+    srv = std::make_unique<server::Server>(options, *log);
+    srv->Start();
+    serving = std::thread([this] { srv->Serve(); });
+    dm = std::make_unique<data::DataModule>(loop);
+    dm->SocketConnection->SetHost("127.0.0.1");
+    dm->SocketConnection->SetPort(static_cast<std::int32_t>(srv->Port()));
+  }
+  ~Stack() {
+    dm.reset();
+    srv->Stop();
+    serving.join();
+  }
+};
+
+void BM_SqliteStep(benchmark::State& state) {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(CataloguePath().c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  for (auto _ : state) {
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(db, kStatement, -1, &s, nullptr);
+    std::int64_t sum = 0;
+    std::size_t bytes = 0;
+    while (sqlite3_step(s) == SQLITE_ROW) {
+      sum += sqlite3_column_int64(s, 0);
+      benchmark::DoNotOptimize(sqlite3_column_text(s, 1));
+      bytes += static_cast<std::size_t>(sqlite3_column_bytes(s, 1));
+      benchmark::DoNotOptimize(sqlite3_column_text(s, 2));
+      bytes += static_cast<std::size_t>(sqlite3_column_bytes(s, 2));
+    }
+    sqlite3_finalize(s);
+    benchmark::DoNotOptimize(sum);
+    benchmark::DoNotOptimize(bytes);
+  }
+  sqlite3_close(db);
+}
+
+void BM_OpenQuery(benchmark::State& state) {
+  Stack stack;
+  data::ClientDataSet& song = *stack.dm->songClientDataSet;
+  song.SetCommandText(kStatement);
+  try {
+    for (auto _ : state) {
+      song.Open();
+      state.PauseTiming();
+      if (song.RecordCount() < 1) state.SkipWithError("no rows");
+      song.Close();  // the reset request is not part of the opening
+      stack.loop.Pump();
+      state.ResumeTiming();
+    }
+  } catch (const std::exception& e) {
+    state.SkipWithError(e.what());
+  }
+}
+
+void BM_WalkRows(benchmark::State& state) {
+  Stack stack;
+  data::ClientDataSet& song = *stack.dm->songClientDataSet;
+  std::int64_t rows = 0;
+  try {
+    data::RunCatalogueQuery(song, kStatement);
+    data::Field& id = song.FieldByName("SINGID");
+    data::Field& name = song.FieldByName("SINGNAME");
+    data::Field& singer = song.FieldByName("SINGER");
+    for (auto _ : state) {
+      song.First();
+      std::size_t bytes = 0;
+      while (!song.Eof()) {
+        bytes += id.AsString().size() + name.AsString().size() + singer.AsString().size();
+        ++rows;
+        song.Next();
+      }
+      benchmark::DoNotOptimize(bytes);
+    }
+  } catch (const std::exception& e) {
+    state.SkipWithError(e.what());
+  }
+  state.SetItemsProcessed(rows);
+}
+
+BENCHMARK(BM_SqliteStep)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_OpenQuery)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true)
+    ->UseRealTime();
+BENCHMARK(BM_WalkRows)->Unit(benchmark::kMillisecond)->Repetitions(3)->ReportAggregatesOnly(true);
+
+// Keeps the medians for the ratios printed at the end.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.aggregate_name != "median") continue;
+      const std::string name = run.benchmark_name().substr(0, run.benchmark_name().find('/'));
+      real[name] = run.GetAdjustedRealTime();
+      auto items = run.counters.find("items_per_second");
+      if (items != run.counters.end()) perSecond[name] = items->second.value;
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  std::map<std::string, double> real;
+  std::map<std::string, double> perSecond;
+};
+
+// Memory of the held result: the engine's own accounting against the
+// packet, and the terminal's heap growth for one opening.
+void ReportMemory() {
+  Stack stack;
+  data::ClientDataSet& song = *stack.dm->songClientDataSet;
+  song.SetCommandText(kStatement);
+  stack.dm->SocketConnection->SetConnected(true);
+  const std::size_t before = mallinfo2().uordblks;
+  song.Open();
+  const std::size_t after = mallinfo2().uordblks;
+  const double packet = static_cast<double>(song.RowDataBytes());
+  std::printf("memory  rows %d, packet rows %.1f MB, engine holds %.1f MB (%.2f x the packet), "
+              "terminal heap +%.1f MB (%.2f x the packet)\n",
+              song.RecordCount(), packet / 1e6, static_cast<double>(song.RowMemoryBytes()) / 1e6,
+              static_cast<double>(song.RowMemoryBytes()) / std::max(packet, 1.0),
+              static_cast<double>(after - before) / 1e6,
+              static_cast<double>(after - before) / std::max(packet, 1.0));
+  song.Close();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  server::TuneAllocator();
+  platform::RecordEnginePath(platform::ProgramFolder() + "../bin/" + platform::kEngineLibraryName);
+  std::string temp;
+  if (const char* given = std::getenv("QUOR_BENCH_CATALOGUE")) {
+    CataloguePath() = given;
+  } else {
+    temp = (std::filesystem::temp_directory_path() / ("quor-data-bench-" + std::to_string(getpid())))
+               .string();
+    tools::demo::DemoOptions o;
+    o.dir = temp;
+    o.songs = 200000;
+    o.photos = false;
+    o.videos = false;
+    std::printf("making a 200,000-song catalogue in %s\n", temp.c_str());
+    tools::demo::BuildDemo(o, [](const std::string&, std::int64_t, std::int64_t) {});
+    CataloguePath() = temp + "/catalogue.db";
+  }
+  // Write-ahead logging as the server leaves it, before the baseline reads.
+  server::OpenSqliteBackend(CataloguePath())->EnsureRoomCallTable();
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  const double base = reporter.real["BM_SqliteStep"];
+  if (base > 0 && reporter.real.count("BM_OpenQuery") != 0)
+    std::printf("ratio BM_OpenQuery %.2f x bare sqlite3 stepping (median real time; target <= 2.0)\n",
+                reporter.real["BM_OpenQuery"] / base);
+  if (base > 0 && reporter.perSecond.count("BM_WalkRows") != 0)
+    std::printf("walk  %.0f rows/s with three fields as text; one walk = %.2f x bare sqlite3 "
+                "stepping\n",
+                reporter.perSecond["BM_WalkRows"], reporter.real["BM_WalkRows"] / base);
+  ReportMemory();
+  if (!temp.empty()) std::filesystem::remove_all(temp);
+  return 0;
+}
