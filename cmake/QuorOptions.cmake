@@ -24,3 +24,17 @@ function(quor_part_enabled part out)
     set(${out} FALSE PARENT_SCOPE)
   endif()
 endfunction()
+
+# quor_add_part_areas(): adds every subfolder of the current folder that has a
+# CMakeLists.txt and is named after an enabled part (tests/remote, fuzz/engine…).
+function(quor_add_part_areas)
+  file(GLOB areas LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  foreach(area IN LISTS areas)
+    if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${area} AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${area}/CMakeLists.txt)
+      quor_part_enabled(${area} area_enabled)
+      if(area_enabled)
+        add_subdirectory(${area})
+      endif()
+    endif()
+  endforeach()
+endfunction()
