@@ -94,8 +94,7 @@ void ClientDataSet::CheckActive() const {
 
 void ClientDataSet::SetRemoteServer(remote::SocketConnection* connection) {
   if (connection == remoteServer_) return;
-  if (connection != nullptr && Active())
-    Raise("Cannot perform this operation on an open dataset");
+  if (connection != nullptr && Active()) Raise("Cannot perform this operation on an open dataset");
   if (remoteServer_ != nullptr) remoteServer_->UnregisterClient(this);
   appServer_.reset();
   remoteServer_ = connection;
@@ -197,8 +196,8 @@ void ClientDataSet::DoOpen() {
   if (!store_) {
     std::int32_t recsOut = 0;
     const remote::Variant packet =
-        RequestRecords(packetRecords_, kOptionFieldDescriptions,
-                       platform::GbkToUtf16(commandText_), PackParams(params_), recsOut);
+        RequestRecords(packetRecords_, kOptionFieldDescriptions, platform::GbkToUtf16(commandText_),
+                       PackParams(params_), recsOut);
     if (packet.IsNull() || packet.IsEmpty()) Raise(kMissingProvider);
     if (!IsPacketForm(packet)) throw EDatabaseError(kInvalidPacket);
     providerEof_ = packetRecords_ != recsOut;
@@ -297,8 +296,8 @@ void ClientDataSet::BuildFields() {
     fieldDefs_.push_back(def);
   }
   for (std::size_t i = 0; i < descs.size(); ++i) {
-    auto field = std::make_unique<Field>(*this, fieldDefs_[i], descs[i],
-                                         static_cast<std::uint32_t>(i + 1));
+    auto field =
+        std::make_unique<Field>(*this, fieldDefs_[i], descs[i], static_cast<std::uint32_t>(i + 1));
     const std::uint32_t no = field->FieldNo();
     bool present = false;
     std::string origin = OptBytes(no, "ORIGIN", present);

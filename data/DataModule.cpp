@@ -20,9 +20,12 @@ void StoreDataSet(ClientDataSet& ds, const char* provider, std::int32_t packetRe
 
 std::vector<FieldDef> SongLayout() {
   return {
-      {"FIndex", FieldKind::Integer, 0, false},  {"FName", FieldKind::WideString, 50, false},
-      {"FSinger", FieldKind::WideString, 15, false}, {"FLanguage", FieldKind::WideString, 50, false},
-      {"FStyle", FieldKind::WideString, 50, false},  {"FPath", FieldKind::WideString, 50, false},
+      {"FIndex", FieldKind::Integer, 0, false},
+      {"FName", FieldKind::WideString, 50, false},
+      {"FSinger", FieldKind::WideString, 15, false},
+      {"FLanguage", FieldKind::WideString, 50, false},
+      {"FStyle", FieldKind::WideString, 50, false},
+      {"FPath", FieldKind::WideString, 50, false},
       {"FSongPY", FieldKind::WideString, 50, false},
   };
 }

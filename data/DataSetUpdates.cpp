@@ -177,7 +177,8 @@ void Field::SetAsString(std::string_view gbk) {
         double d = 0;
         const auto r = std::from_chars(gbk.data(), gbk.data() + gbk.size(), d);
         if (r.ec != std::errc() || r.ptr != gbk.data() + gbk.size())
-          throw EDatabaseError("'" + platform::GbkToUtf8(gbk) + "' is not a valid floating point value");
+          throw EDatabaseError("'" + platform::GbkToUtf8(gbk) +
+                               "' is not a valid floating point value");
         value.resize(8);
         std::memcpy(value.data(), &d, 8);
         break;

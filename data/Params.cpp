@@ -111,8 +111,8 @@ ParamList RebuildParams(std::string_view commandTextGbk, const ParamList& old) {
 remote::Variant PackParams(const ParamList& params) {
   using remote::Variant;
   if (params.empty()) return Variant::Null();
-  auto list = remote::SafeArray::Create(
-      remote::VT_VARIANT, {{0, static_cast<std::int32_t>(params.size()) - 1}});
+  auto list = remote::SafeArray::Create(remote::VT_VARIANT,
+                                        {{0, static_cast<std::int32_t>(params.size()) - 1}});
   for (std::size_t i = 0; i < params.size(); ++i) {
     auto item = remote::SafeArray::Create(remote::VT_VARIANT, {{0, 3}});
     item->PutAt(0, Variant::Str(platform::GbkToUtf16(params[i].name)));

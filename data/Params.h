@@ -15,7 +15,13 @@
 namespace quor::data {
 
 // Kinds of a parameter as they travel in a packed list.
-enum class ParamType : std::int32_t { Unknown = 0, Input = 1, Output = 2, InputOutput = 3, Result = 4 };
+enum class ParamType : std::int32_t {
+  Unknown = 0,
+  Input = 1,
+  Output = 2,
+  InputOutput = 3,
+  Result = 4
+};
 
 struct Param {
   std::string name;  // GBK, as the statement spells it

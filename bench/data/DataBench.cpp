@@ -206,12 +206,13 @@ void ReportMemory() {
   song.Open();
   const std::size_t after = mallinfo2().uordblks;
   const double packet = static_cast<double>(song.RowDataBytes());
-  std::printf("memory  rows %d, packet rows %.1f MB, engine holds %.1f MB (%.2f x the packet), "
-              "terminal heap +%.1f MB (%.2f x the packet)\n",
-              song.RecordCount(), packet / 1e6, static_cast<double>(song.RowMemoryBytes()) / 1e6,
-              static_cast<double>(song.RowMemoryBytes()) / std::max(packet, 1.0),
-              static_cast<double>(after - before) / 1e6,
-              static_cast<double>(after - before) / std::max(packet, 1.0));
+  std::printf(
+      "memory  rows %d, packet rows %.1f MB, engine holds %.1f MB (%.2f x the packet), "
+      "terminal heap +%.1f MB (%.2f x the packet)\n",
+      song.RecordCount(), packet / 1e6, static_cast<double>(song.RowMemoryBytes()) / 1e6,
+      static_cast<double>(song.RowMemoryBytes()) / std::max(packet, 1.0),
+      static_cast<double>(after - before) / 1e6,
+      static_cast<double>(after - before) / std::max(packet, 1.0));
   song.Close();
 }
 
@@ -225,8 +226,9 @@ int main(int argc, char** argv) {
   if (const char* given = std::getenv("QUOR_BENCH_CATALOGUE")) {
     CataloguePath() = given;
   } else {
-    temp = (std::filesystem::temp_directory_path() / ("quor-data-bench-" + std::to_string(getpid())))
-               .string();
+    temp =
+        (std::filesystem::temp_directory_path() / ("quor-data-bench-" + std::to_string(getpid())))
+            .string();
     tools::demo::DemoOptions o;
     o.dir = temp;
     o.songs = 200000;
@@ -242,12 +244,14 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   const double base = reporter.real["BM_SqliteStep"];
   if (base > 0 && reporter.real.count("BM_OpenQuery") != 0)
-    std::printf("ratio BM_OpenQuery %.2f x bare sqlite3 stepping (median real time; target <= 2.0)\n",
-                reporter.real["BM_OpenQuery"] / base);
+    std::printf(
+        "ratio BM_OpenQuery %.2f x bare sqlite3 stepping (median real time; target <= 2.0)\n",
+        reporter.real["BM_OpenQuery"] / base);
   if (base > 0 && reporter.perSecond.count("BM_WalkRows") != 0)
-    std::printf("walk  %.0f rows/s with three fields as text; one walk = %.2f x bare sqlite3 "
-                "stepping\n",
-                reporter.perSecond["BM_WalkRows"], reporter.real["BM_WalkRows"] / base);
+    std::printf(
+        "walk  %.0f rows/s with three fields as text; one walk = %.2f x bare sqlite3 "
+        "stepping\n",
+        reporter.perSecond["BM_WalkRows"], reporter.real["BM_WalkRows"] / base);
   ReportMemory();
   if (!temp.empty()) std::filesystem::remove_all(temp);
   return 0;

@@ -255,14 +255,15 @@ TEST_F(DataSetTest, FieldsComeFromThePacketAndNamesMatchWithoutCase) {
   EXPECT_EQ(singer.FieldDefs().size(), 3u);
 
   RunCatalogueQuery(song(), SongsOfSingerStatement(G("刘德华")));
-  EXPECT_THAT([&] { song().FieldByName("FName"); },
-              ::testing::ThrowsMessage<EDatabaseError>(
-                  "songClientDataSet: Field 'FName' not found"));
+  EXPECT_THAT(
+      [&] { song().FieldByName("FName"); },
+      ::testing::ThrowsMessage<EDatabaseError>("songClientDataSet: Field 'FName' not found"));
   ASSERT_EQ(song().Fields().size(), 3u);
   EXPECT_EQ(song().Fields()[0]->FieldNo(), 1u);
 
   // A column name already taken becomes name_1, name_2.
-  RunCatalogueQuery(song(), "select SINGID, SINGID, singid, SINGNAME from vodinfo where SINGID=10005");
+  RunCatalogueQuery(song(),
+                    "select SINGID, SINGID, singid, SINGNAME from vodinfo where SINGID=10005");
   ASSERT_EQ(song().FieldDefs().size(), 4u);
   EXPECT_EQ(song().FieldDefs()[1].name, "SINGID_1");
   EXPECT_EQ(song().FieldDefs()[2].name, "SINGID_2");
@@ -289,9 +290,8 @@ TEST_F(DataSetTest, StatementsTravelByteForByteAndFindTheirRows) {
       {MediaPathStatement("10029 x"), 1},
   };
   for (const Case& c : cases) {
-    ClientDataSet& ds = c.statement.find("singer where") != std::string::npos
-                            ? *dm().singerClientDataSet
-                            : song();
+    ClientDataSet& ds =
+        c.statement.find("singer where") != std::string::npos ? *dm().singerClientDataSet : song();
     peer_->ClearCalls();
     RunCatalogueQuery(ds, c.statement);
     const auto calls = Calls();
@@ -335,8 +335,8 @@ TEST_F(DataSetTest, MissingProviderOrConnectionIsRefusedByName) {
                   "noNameClientDataSet: Missing data provider or data packet"));
   EXPECT_TRUE(Calls().empty());
   noName.SetProviderName("nosuchProvider");
-  EXPECT_THAT([&] { noName.Open(); },
-              ::testing::ThrowsMessage<std::exception>(HasSubstr("Provider not found: nosuchProvider")));
+  EXPECT_THAT([&] { noName.Open(); }, ::testing::ThrowsMessage<std::exception>(
+                                          HasSubstr("Provider not found: nosuchProvider")));
   EXPECT_FALSE(noName.Active());
 }
 
@@ -378,9 +378,9 @@ TEST_F(DataSetTest, TheRoomRequestSendsOneDeltaAndAnEmptyLogSendsNothing) {
   // Setting a field outside an insert, and a field the layout lacks.
   EXPECT_THROW(temp.FieldByName("ClientName").SetAsString("x"), EDatabaseError);
   temp.Append();
-  EXPECT_THAT([&] { temp.FieldByName("RoomNo"); },
-              ::testing::ThrowsMessage<EDatabaseError>(
-                  "tempClientDataSet: Field 'RoomNo' not found"));
+  EXPECT_THAT(
+      [&] { temp.FieldByName("RoomNo"); },
+      ::testing::ThrowsMessage<EDatabaseError>("tempClientDataSet: Field 'RoomNo' not found"));
   temp.Cancel();
   EXPECT_EQ(temp.ChangeCount(), 0);
 }
@@ -471,7 +471,8 @@ TEST_F(DataSetTest, WindowShowOpensTheFourInOrderAndTellsOnce) {
   other.dm->singerClientDataSet->SetProviderName("nosuchProvider");
   other.dm->tempClientDataSet->SetProviderName("otherMissingProvider");
   told.clear();
-  EXPECT_FALSE(ConnectAndOpen(*other.dm, "127.0.0.1", [&](const std::string& m) { told.push_back(m); }));
+  EXPECT_FALSE(
+      ConnectAndOpen(*other.dm, "127.0.0.1", [&](const std::string& m) { told.push_back(m); }));
   ASSERT_EQ(told.size(), 1u);
   EXPECT_THAT(told[0], HasSubstr("Provider not found: nosuchProvider"));
   EXPECT_TRUE(other.dm->songClientDataSet->Active());
@@ -487,7 +488,8 @@ TEST_F(DataSetTest, WindowShowWithoutAServerTellsTheConnectFailureOnly) {
   unused = platform::ListenSocket();
   TerminalFixture offline(deadPort);
   std::vector<std::string> told;
-  EXPECT_FALSE(ConnectAndOpen(*offline.dm, "127.0.0.1", [&](const std::string& m) { told.push_back(m); }));
+  EXPECT_FALSE(
+      ConnectAndOpen(*offline.dm, "127.0.0.1", [&](const std::string& m) { told.push_back(m); }));
   ASSERT_EQ(told.size(), 1u);
   EXPECT_EQ(told[0], kConnectFailedText);
   EXPECT_FALSE(offline.dm->songClientDataSet->Active());

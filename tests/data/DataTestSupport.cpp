@@ -61,7 +61,8 @@ void BuildCatalogue(const std::string& path) {
        "create table vodinfo(SINGID integer, SINGNAME varchar(60), SINGER varchar(40),"
        " TYPE varchar(20), SONGLANGUAGE varchar(20), FIRSTWORD varchar(20), PATH1 varchar(120));"
        "begin;");
-  const char* males[] = {"刘德华", "张学友", "黎明", "郭富城", "周杰伦", "陈奕迅", "林俊杰", "李宗盛"};
+  const char* males[] = {"刘德华", "张学友", "黎明",   "郭富城",
+                         "周杰伦", "陈奕迅", "林俊杰", "李宗盛"};
   int photo = 1;
   for (const char* m : males)
     Exec(db, "insert into singer values('男'," + Q(m) + ",'Photo\\s" + std::to_string(photo++) +
@@ -73,8 +74,8 @@ void BuildCatalogue(const std::string& path) {
   auto song = [&](int id, const std::string& title, const std::string& singer,
                   const std::string& type, const std::string& language, const std::string& first) {
     Exec(db, "insert into vodinfo values(" + std::to_string(id) + "," + Q(title) + "," + Q(singer) +
-                 "," + Q(type) + "," + Q(language) + "," + Q(first) + ",'\\\\quorvod\\quorvod\\songs\\" +
-                 std::to_string(id) + ".mp4')");
+                 "," + Q(type) + "," + Q(language) + "," + Q(first) +
+                 ",'\\\\quorvod\\quorvod\\songs\\" + std::to_string(id) + ".mp4')");
   };
   int id = 10001;
   for (int i = 1; i <= kLiuSongs; ++i)
@@ -98,7 +99,8 @@ std::vector<std::string> RequestLines(const std::string& logPath) {
   std::vector<std::string> lines;
   std::istringstream in(ReadFile(logPath));
   for (std::string line; std::getline(in, line);)
-    if (line.find("Provider  ") != std::string::npos || line.find("ROOM REQUEST") != std::string::npos)
+    if (line.find("Provider  ") != std::string::npos ||
+        line.find("ROOM REQUEST") != std::string::npos)
       lines.push_back(line);
   return lines;
 }
@@ -192,6 +194,7 @@ class RecordingAppServer final : public remote::AppServerObject {
     c.ownerDataType = ownerData.Type();
     c.hr = inner_->AS_GetRecords(provider, count, recsOut, options, command, params, ownerData,
                                  result);
+    if (c.hr >= 0) peer_.Rewrite(c, result, recsOut);
     c.recsOut = recsOut;
     c.answerNull = result.IsNull();
     const remote::HRESULT hr = c.hr;
@@ -226,8 +229,8 @@ class RecordingAppServer final : public remote::AppServerObject {
     Keep(Rec("AS_GetParams", platform::Utf16ToUtf8(p)));
     return inner_->AS_GetParams(p, o, r);
   }
-  remote::HRESULT AS_RowRequest(const std::u16string& p, const remote::Variant& row,
-                                std::int32_t t, remote::Variant& o, remote::Variant& r) override {
+  remote::HRESULT AS_RowRequest(const std::u16string& p, const remote::Variant& row, std::int32_t t,
+                                remote::Variant& o, remote::Variant& r) override {
     Keep(Rec("AS_RowRequest", platform::Utf16ToUtf8(p)));
     return inner_->AS_RowRequest(p, row, t, o, r);
   }
@@ -276,6 +279,21 @@ std::vector<RecordedCall> RecordingPeer::Calls() {
 void RecordingPeer::ClearCalls() {
   const std::lock_guard lock(mutex_);
   calls_.clear();
+}
+
+void RecordingPeer::SetAnswerHook(AnswerHook hook) {
+  const std::lock_guard lock(mutex_);
+  hook_ = std::move(hook);
+}
+
+void RecordingPeer::Rewrite(const RecordedCall& call, remote::Variant& result,
+                            std::int32_t& recsOut) {
+  AnswerHook hook;
+  {
+    const std::lock_guard lock(mutex_);
+    hook = hook_;
+  }
+  if (hook) hook(call, result, recsOut);
 }
 
 void RecordingPeer::Record(RecordedCall call) {

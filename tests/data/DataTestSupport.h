@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -80,9 +81,9 @@ struct RecordedCall {
   remote::VarType ownerDataType = 0;
   remote::VarType deltaType = 0;
   std::int32_t maxErrors = 0;
-  std::int32_t recsOut = 0;     // what the server answered
-  remote::HRESULT hr = 0;       // the server object's result
-  bool answerNull = false;      // the result variant was null
+  std::int32_t recsOut = 0;  // what the server answered
+  remote::HRESULT hr = 0;    // the server object's result
+  bool answerNull = false;   // the result variant was null
 };
 
 class RecordingPeer {
@@ -93,10 +94,16 @@ class RecordingPeer {
   std::vector<RecordedCall> Calls();
   void ClearCalls();
   std::string LogPath() const { return logPath_; }
+  // Rewrites the answers to AS_GetRecords (on a session thread) until reset
+  // with an empty function: a packet of the test's own, a broken one, none.
+  using AnswerHook =
+      std::function<void(const RecordedCall& call, remote::Variant& result, std::int32_t& recsOut)>;
+  void SetAnswerHook(AnswerHook hook);
 
  private:
   friend class RecordingAppServer;
   void Record(RecordedCall call);
+  void Rewrite(const RecordedCall& call, remote::Variant& result, std::int32_t& recsOut);
 
   std::string db_;
   std::string logPath_;
@@ -105,6 +112,7 @@ class RecordingPeer {
   std::unique_ptr<remote::test::TestServer> server_;
   std::mutex mutex_;
   std::vector<RecordedCall> calls_;  // guarded by mutex_
+  AnswerHook hook_;                  // guarded by mutex_
 };
 
 // A data module whose connection points at 127.0.0.1:port.

@@ -29,7 +29,7 @@ TEST(ScanParamNames, TakesDoubleByteCharactersWhole) {
   const std::string name = platform::Utf8ToGbk("歌手");
   EXPECT_EQ(ScanParamNames("a=:" + name + " and b=1"), Names{name});
   const std::string text = std::string("a='\x81") + "' and b=:p";  // \x81' is one character
-  EXPECT_EQ(ScanParamNames(text), Names{});  // the literal never ends
+  EXPECT_EQ(ScanParamNames(text), Names{});                        // the literal never ends
   EXPECT_EQ(ScanParamNames(std::string("a=\x81:b")), Names{});
 }
 
