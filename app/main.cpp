@@ -9,9 +9,11 @@
 
 #include "app/ProgramShell.h"
 #include "app/SignalBridge.h"
+#include "data/DataModule.h"
 #include "platform/HotKeys.h"
 #include "ui/MainWindow.h"
 #include "ui/Notifier.h"
+#include "ui/QtMessageLoop.h"
 
 int main(int argc, char** argv) {
   try {
@@ -37,8 +39,10 @@ int main(int argc, char** argv) {
     quor::ui::MessageBoxNotifier notifier;
     quor::app::ProgramShell shell(notifier, quor::platform::CreateHotKeys());
     quor::ui::MainWindow mainForm(shell, notifier);
-    // The data module DM is created here, after the window and before the
-    // loop, once it exists: FormShow connects its SocketConnection.
+    // The data module DM, after the window and before the loop: FormShow
+    // connects its SocketConnection and opens its datasets.
+    quor::ui::QtMessageLoop loop(notifier);
+    quor::data::DataModuleInstance dm(loop);
     if (stopBeforeShow) {
       mainForm.close();
       return 0;

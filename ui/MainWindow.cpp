@@ -1,5 +1,7 @@
 #include "ui/MainWindow.h"
 
+#include "data/DataModule.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFocusEvent>
@@ -13,6 +15,7 @@
 #include <cstdio>
 #include <string>
 
+#include "data/DataModule.h"
 #include "ui/Layout.h"
 #include "ui/QtChild.h"
 #include "ui/RoundedRegion.h"
@@ -95,6 +98,7 @@ MainWindow::MainWindow(ShellServices& shell, Notifier& notifier, QWidget* parent
   resize(kClientWidth, kClientHeight);
   CreateControls();
   BindControls();
+  ConnectHandlers();
   BuildGroups();
   SetTabOrder();
   // The service person's way out of the borderless kiosk window.
@@ -380,11 +384,25 @@ void MainWindow::FormShow() {
   share.user = "quorvod";
   share.flags = 1;
   shell_.ConnectShare(share);
-  // 2. and 3. come with the data module: point its SocketConnection at
-  // config_.serverIP and connect it (a failure shows "连接VOD数据服务器失败!
-  // 请查看网络是否畅通或服务器IP设置是否正确" once and start-up goes on), then
-  // open songClientDataSet, singerClientDataSet, playClientDataSet and
-  // tempClientDataSet in this order whether or not the connection succeeded.
+  // 2. Point the data module's SocketConnection at the configured address and
+  // connect it (a failure shows "连接VOD数据服务器失败!请查看网络是否畅通或服务器IP
+  // 设置是否正确" once); 3. open songClientDataSet, singerClientDataSet,
+  // playClientDataSet and tempClientDataSet in this order whether or not the
+  // connection succeeded. The window stays usable either way.
+  if (!data::HasDM()) return;  // a window without its data module (tests)
+  data::ConnectAndOpen(data::DM(), config_.serverIP, [this](const std::string& utf8) {
+    notifier_.ShowMessage(QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())));
+  });
+}
+
+void MainWindow::ConnectHandlers() {
+  // Every click runs inside the handler guard (the default error report).
+  connect(selectBitBtn[5], &QAbstractButton::clicked, this,
+          [this] { Guarded([this] { selectBitBtn5Click(); }); });
+}
+
+void MainWindow::selectBitBtn5Click() {
+  data::SendRoomRequest(*data::DM().tempClientDataSet, config_.roomName);
 }
 
 bool MainWindow::FormCloseQuery() {

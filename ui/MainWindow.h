@@ -91,6 +91,10 @@ class MainWindow : public QWidget {
   void aDoOnEnter(QWidget* sender);
   void aDoOnExit(QWidget* sender);
 
+  // The room request (select button 5): one row with the room's name to the
+  // server's request provider.
+  void selectBitBtn5Click();
+
   // A remote-control key arrived (its RemoteKeyId).
   void WMHotKey(int remoteKeyId);
 
@@ -112,6 +116,7 @@ class MainWindow : public QWidget {
  private:
   void CreateControls();
   void BindControls();
+  void ConnectHandlers();
   void BuildGroups();
   void SetTabOrder();
 
