@@ -2,6 +2,7 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -12,6 +13,8 @@
 namespace quor::remote {
 namespace {
 constexpr char kNotReceived[] = "Expected return value not received";
+// The most a received block's buffer is sized to before its bytes arrive.
+constexpr std::size_t kFirstReadChunk = std::size_t{8} << 20;
 constexpr char kReadError[] = "Error reading from socket";
 
 std::string SocketErrorText(int code, const char* api) {
@@ -275,12 +278,23 @@ Ref<IDataBlock> SocketTransport::Receive(bool waitForInput, std::int32_t /*conte
   if (size < 0 || size > kMaxBlockSize) Lost("Invalid data packet");
 
   Ref<DataBlock> block = DataBlock::Create();
-  block->SetSize(size);
   block->SetSignature(signature);
-  // Straight into the block's buffer, after the header.
-  const std::size_t got =
-      ReadFully(block->Memory() + kBlockHeaderSize, static_cast<std::size_t>(size));
-  if (got != static_cast<std::size_t>(size)) Lost(kReadError);
+  // Straight into the block's buffer, after the header. A peer may announce
+  // far more than it sends: the buffer is sized to at most kFirstReadChunk
+  // at first and grows (doubling) only as the bytes really arrive, so a
+  // silent or lying peer costs little memory. Every result packet a catalogue
+  // sends in practice fits the first chunk and is read with no copy at all.
+  const auto want = static_cast<std::size_t>(size);
+  std::size_t sized = std::min(want, kFirstReadChunk);
+  std::size_t have = 0;
+  block->SetSize(static_cast<std::int32_t>(sized));
+  for (;;) {
+    have += ReadFully(block->Memory() + kBlockHeaderSize + have, sized - have);
+    if (have != sized) Lost(kReadError);
+    if (sized == want) break;
+    sized = std::min(want, sized * 2);
+    block->SetSize(static_cast<std::int32_t>(sized));
+  }
   if (IDataIntercept* interceptor = Interceptor()) interceptor->Incoming(*block);
   return block;
 }
