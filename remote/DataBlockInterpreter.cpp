@@ -281,7 +281,7 @@ void DataBlockInterpreter::DoGetID(const Ref<IDataBlock>& block) {
   if (name.Type() != VT_BSTR) InvalidPacket();
   Ref<IDispatch> object = ObjectAt(objectId);
   std::int32_t dispId = 0;
-  const std::u16string text = name.AsString();
+  const std::u16string& text = name.AsString();
   const HRESULT hr = object->GetIDsOfNames(platform::Guid{}, &text, 1, 0, &dispId);
   block->Clear();
   EncodeVariant(Variant::I4(hr), *block);

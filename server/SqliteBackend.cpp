@@ -186,7 +186,7 @@ class SqliteCursor final : public SqlCursor {
  public:
   SqliteCursor(std::shared_ptr<ReaderPool> pool, std::shared_ptr<Connection> connection,
                sqlite3_stmt* stmt, unsigned limitMs)
-      : pool_(pool), connection_(std::move(connection)), limitMs_(limitMs) {
+      : pool_(std::move(pool)), connection_(std::move(connection)), limitMs_(limitMs) {
     statement_.stmt = stmt;
     const int count = sqlite3_column_count(stmt);
     columns_.resize(static_cast<std::size_t>(count));

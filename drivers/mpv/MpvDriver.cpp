@@ -69,10 +69,10 @@ std::string MixFilter(std::uint32_t mixLeft, std::uint32_t mixRight, std::uint32
 }
 
 std::string LocalMediaPath(const std::string& stored) {
-  const std::string mapped = platform::MapSharePath(stored);
+  std::string mapped = platform::MapSharePath(stored);
   if (IsRegularFile(mapped)) return mapped;
   try {
-    const std::string utf8 = platform::GbkToUtf8(mapped);
+    std::string utf8 = platform::GbkToUtf8(mapped);
     if (utf8 != mapped && IsRegularFile(utf8)) return utf8;
   } catch (const std::exception&) {
     // not GBK text: the bytes as they are
