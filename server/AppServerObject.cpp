@@ -102,9 +102,9 @@ std::span<const std::uint8_t> PacketBytes(const Variant& value) {
 }  // namespace
 
 AppServerObject::AppServerObject(SessionContext& context) : context_(context) {
-  for (ProviderSpec& spec : StandardProviders()) {
-    names16_.push_back(platform::Utf8ToUtf16(spec.name));
-    providers_.push_back(std::make_unique<Provider>(std::move(spec), context_.database));
+  for (ProviderDefinition& definition : StandardProviders()) {
+    names16_.push_back(platform::Utf8ToUtf16(definition.name));
+    providers_.push_back(std::make_unique<Provider>(std::move(definition), context_.database));
   }
 }
 

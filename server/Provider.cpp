@@ -81,7 +81,7 @@ struct Rejected {
 
 }  // namespace
 
-std::vector<ProviderSpec> StandardProviders() {
+std::vector<ProviderDefinition> StandardProviders() {
   return {
       {"songDataSetProvider", "select * from vodinfo", ""},
       {"singerDataSetProvider", "select * from singer", ""},
@@ -99,8 +99,8 @@ std::string LocalTimestamp() {
   return text;
 }
 
-Provider::Provider(ProviderSpec spec, std::function<SqlBackend&()> database)
-    : spec_(std::move(spec)), database_(std::move(database)) {}
+Provider::Provider(ProviderDefinition definition, std::function<SqlBackend&()> database)
+    : definition_(std::move(definition)), database_(std::move(database)) {}
 
 Provider::~Provider() = default;
 
@@ -119,14 +119,14 @@ RecordsAnswer Provider::GetRecords(std::int32_t count, std::int32_t options,
   }
   const bool start = (options & kOptionFieldDescriptions) != 0 || !commandUtf8.empty();
   if (!start && !described_) {
-    throw SqlError("No statement has been run on provider " + spec_.name +
+    throw SqlError("No statement has been run on provider " + definition_.name +
                    "; the first request must ask for the field descriptions");
   }
   try {
     if (start) {
       Reset();
       const std::string statement =
-          commandUtf8.empty() ? spec_.defaultStatement : std::string(commandUtf8);
+          commandUtf8.empty() ? definition_.defaultStatement : std::string(commandUtf8);
       answer.statement = statement;
       cursor_ = database_().OpenReadOnly(statement);
       statement_ = statement;
@@ -192,7 +192,7 @@ std::vector<FieldDef> Provider::Describe(const std::vector<ColumnInfo>& columns,
 std::vector<std::uint8_t> Provider::WriteRows(bool withDescriptions, std::int32_t count,
                                               std::int32_t& recsOut) {
   PacketWriter writer(PacketKind::kData, fields_, withDescriptions);
-  writer.SetReadOnly(spec_.updateTable.empty());
+  writer.SetReadOnly(definition_.updateTable.empty());
   std::int32_t sent = 0;
   if (cursor_) {
     const std::vector<ColumnInfo>& columns = cursor_->Columns();
@@ -258,8 +258,8 @@ std::vector<std::uint8_t> Provider::WriteRows(bool withDescriptions, std::int32_
 
 UpdatesAnswer Provider::ApplyUpdates(std::span<const std::uint8_t> delta, std::int32_t maxErrors,
                                      const std::string& peer, const std::string& now) {
-  if (spec_.updateTable.empty()) {
-    throw SqlError("Provider " + spec_.name + " does not accept updates");
+  if (definition_.updateTable.empty()) {
+    throw SqlError("Provider " + definition_.name + " does not accept updates");
   }
   UpdatesAnswer answer;
   if (delta.empty()) return answer;
@@ -268,7 +268,7 @@ UpdatesAnswer Provider::ApplyUpdates(std::span<const std::uint8_t> delta, std::i
     throw SqlError("Invalid data packet: the updates are not a delta");
   }
   SqlBackend& database = database_();
-  const std::string& table = spec_.updateTable;
+  const std::string& table = definition_.updateTable;
   const std::vector<std::string> tableColumns = database.TableColumns(table);
 
   // Where each delta field goes: a table column, nowhere (a column the server

@@ -20,7 +20,7 @@
 
 namespace quor::server {
 
-struct ProviderSpec {
+struct ProviderDefinition {
   std::string name;
   // Run when a request with field descriptions carries no statement.
   std::string defaultStatement;
@@ -30,7 +30,7 @@ struct ProviderSpec {
 
 // The three providers of the server object: "songDataSetProvider",
 // "singerDataSetProvider" and "tempDataSetProvider" (the room requests).
-std::vector<ProviderSpec> StandardProviders();
+std::vector<ProviderDefinition> StandardProviders();
 
 // AS_GetRecords options (a bit set).
 inline constexpr std::int32_t kOptionFieldDescriptions = 1;
@@ -68,10 +68,10 @@ inline constexpr const char* kPeerColumn = "Peer";
 class Provider {
  public:
   // `database` yields the session's backend, connecting on first use.
-  Provider(ProviderSpec spec, std::function<SqlBackend&()> database);
+  Provider(ProviderDefinition definition, std::function<SqlBackend&()> database);
   ~Provider();
 
-  const std::string& Name() const { return spec_.name; }
+  const std::string& Name() const { return definition_.name; }
 
   // Count: -1 (any negative) every row, n > 0 at most n rows keeping the
   // statement open for further packets, 0 none. Options: bit 1 starts the
@@ -99,7 +99,7 @@ class Provider {
   std::vector<std::uint8_t> WriteRows(bool withDescriptions, std::int32_t count,
                                       std::int32_t& recsOut);
 
-  ProviderSpec spec_;
+  ProviderDefinition definition_;
   std::function<SqlBackend&()> database_;
   std::unique_ptr<SqlCursor> cursor_;
   std::string statement_;                 // the open statement's text

@@ -61,12 +61,12 @@ void Server::Start() {
   } catch (const std::exception& e) {
     log_.Notice(std::string("WARNING: room requests cannot be stored: ") + e.what());
   }
-  for (const ProviderSpec& spec : StandardProviders()) {
+  for (const ProviderDefinition& definition : StandardProviders()) {
     try {
-      database->OpenReadOnly(spec.defaultStatement);
+      database->OpenReadOnly(definition.defaultStatement);
     } catch (const std::exception& e) {
-      log_.Notice("WARNING: provider " + spec.name + " cannot run " +
-                  RequestLog::Quote(spec.defaultStatement) + ": " + e.what());
+      log_.Notice("WARNING: provider " + definition.name + " cannot run " +
+                  RequestLog::Quote(definition.defaultStatement) + ": " + e.what());
     }
   }
   const char* api = nullptr;

@@ -10,23 +10,23 @@ using K = ControlKind;
 
 constexpr const char* kPanel = "BMnumPanel";
 
-constexpr ControlSpec Pic(const char* name, const char* parent, int x, int y, int w, int h,
-                          bool shown, const char* picture, bool stretch, bool hand) {
+constexpr ControlDef Pic(const char* name, const char* parent, int x, int y, int w, int h,
+                         bool shown, const char* picture, bool stretch, bool hand) {
   return {name,  K::kPicture, parent, x, y,     w, h,       shown,  -1,
           false, false,       hand,   0, false, 0, picture, stretch};
 }
-constexpr ControlSpec Text(const char* name, int x, int y, int w, int h, bool shown, int px,
-                           bool centred, bool hand) {
+constexpr ControlDef Text(const char* name, int x, int y, int w, int h, bool shown, int px,
+                          bool centred, bool hand) {
   return {name,  K::kLabel, nullptr, x,  y,       w, h,       shown, -1,
           false, false,     hand,    px, centred, 0, nullptr, false};
 }
-constexpr ControlSpec Btn(const char* name, int x, int y, int w, int h, bool shown, int tab,
-                          bool tabStop, bool cue) {
+constexpr ControlDef Btn(const char* name, int x, int y, int w, int h, bool shown, int tab,
+                         bool tabStop, bool cue) {
   return {name,    K::kButton, nullptr, x, y,     w, h,       shown, tab,
           tabStop, cue,        false,   0, false, 0, nullptr, false};
 }
-constexpr ControlSpec Edit(const char* name, int x, int y, int w, int h, int tab, int px,
-                           int maxLength) {
+constexpr ControlDef Edit(const char* name, int x, int y, int w, int h, int tab, int px,
+                          int maxLength) {
   return {name,  K::kEdit, kPanel, x,  y,     w,         h,       true, tab,
           false, false,    false,  px, false, maxLength, nullptr, false};
 }
@@ -97,8 +97,8 @@ constexpr std::array kTable = {
     Btn("selectedsongBitBtn2", 204, 373, 67, 39, false, 35, true, false),
     Btn("PYselBitBtn", 204, 114, 67, 39, false, 36, true, true),
     Btn("BMselBitBtn", 204, 373, 67, 39, false, 37, true, true),
-    ControlSpec{kPanel, K::kPanel, nullptr, 300, 57, 252, 150, false, 38, false, false, false, 0,
-                false, 0, nullptr, false},
+    ControlDef{kPanel, K::kPanel, nullptr, 300, 57, 252, 150, false, 38, false, false, false, 0,
+               false, 0, nullptr, false},
     Btn("jsBitBtn1", 204, 104, 67, 39, false, 39, true, true),
     Btn("jsBitBtn2", 204, 167, 67, 39, false, 40, true, true),
     Btn("jsBitBtn3", 204, 240, 67, 39, false, 41, true, true),
@@ -125,7 +125,7 @@ constexpr std::array kTable = {
 
 }  // namespace
 
-std::span<const ControlSpec> ControlTable() {
+std::span<const ControlDef> ControlTable() {
   return kTable;
 }
 

@@ -11,7 +11,7 @@ namespace quor::ui {
 
 enum class ControlKind { kPicture, kLabel, kButton, kPanel, kEdit };
 
-struct ControlSpec {
+struct ControlDef {
   const char* name;
   ControlKind kind;
   const char* parent;            // nullptr: the main window
@@ -33,7 +33,7 @@ inline constexpr int kClientWidth = 790;
 inline constexpr int kClientHeight = 564;
 
 // All controls in creation order.
-std::span<const ControlSpec> ControlTable();
+std::span<const ControlDef> ControlTable();
 
 // The font "宋体" at px pixels, bold or not, mapped to the Song-style CJK face
 // this machine has.

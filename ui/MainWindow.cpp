@@ -117,30 +117,30 @@ void MainWindow::CreateControls() {
   // Pictures and labels are drawn in creation order; buttons, the panel and
   // the edit boxes stay above every picture and label of their parent.
   std::vector<QWidget*> windowed;
-  for (const ControlSpec& spec : ControlTable()) {
-    QWidget* parent = spec.parent == nullptr ? this : Control(spec.parent);
+  for (const ControlDef& def : ControlTable()) {
+    QWidget* parent = def.parent == nullptr ? this : Control(def.parent);
     QWidget* w = nullptr;
-    switch (spec.kind) {
+    switch (def.kind) {
       case ControlKind::kPicture: {
         auto* pic = MakeChild<Picture>(parent);
-        pic->SetStretch(spec.stretch);
-        if (spec.picture != nullptr) pic->SetImage(AssetOrNull(QString::fromLatin1(spec.picture)));
+        pic->SetStretch(def.stretch);
+        if (def.picture != nullptr) pic->SetImage(AssetOrNull(QString::fromLatin1(def.picture)));
         w = pic;
         break;
       }
       case ControlKind::kLabel: {
         auto* label = MakeChild<Label>(parent);
-        label->setFont(SongFont(spec.fontPixels, true));
+        label->setFont(SongFont(def.fontPixels, true));
         label->SetFontColour(kColourWhite);
-        label->setAlignment(spec.centred ? (Qt::AlignHCenter | Qt::AlignTop)
-                                         : (Qt::AlignLeft | Qt::AlignTop));
+        label->setAlignment(def.centred ? (Qt::AlignHCenter | Qt::AlignTop)
+                                        : (Qt::AlignLeft | Qt::AlignTop));
         label->setWordWrap(false);
         w = label;
         break;
       }
       case ControlKind::kButton: {
         auto* button = MakeChild<BitBtn>(parent);
-        button->SetGlyph(AssetOrNull(QString::fromLatin1(spec.name) + QStringLiteral(".bmp")));
+        button->SetGlyph(AssetOrNull(QString::fromLatin1(def.name) + QStringLiteral(".bmp")));
         w = button;
         break;
       }
@@ -156,31 +156,31 @@ void MainWindow::CreateControls() {
         auto* edit = MakeChild<QLineEdit>(parent);
         edit->setReadOnly(true);
         edit->setFrame(false);
-        edit->setMaxLength(spec.maxLength);
-        edit->setFont(SongFont(spec.fontPixels, true));
+        edit->setMaxLength(def.maxLength);
+        edit->setFont(SongFont(def.fontPixels, true));
         SetTextColours(edit, Qt::white, Qt::black);
         edit->setAutoFillBackground(true);
         w = edit;
         break;
       }
     }
-    w->setObjectName(QString::fromLatin1(spec.name));
-    if (spec.width == 0)
+    w->setObjectName(QString::fromLatin1(def.name));
+    if (def.width == 0)
       w->setGeometry(parent->rect());
     else
-      w->setGeometry(spec.left, spec.top, spec.width, spec.height);
-    if (spec.handCursor) w->setCursor(Qt::PointingHandCursor);
-    if (spec.tabOrder >= 0)
-      w->setFocusPolicy(spec.kind == ControlKind::kPanel ? Qt::NoFocus
-                        : spec.tabStop                   ? Qt::StrongFocus
-                                                         : Qt::ClickFocus);
+      w->setGeometry(def.left, def.top, def.width, def.height);
+    if (def.handCursor) w->setCursor(Qt::PointingHandCursor);
+    if (def.tabOrder >= 0)
+      w->setFocusPolicy(def.kind == ControlKind::kPanel ? Qt::NoFocus
+                        : def.tabStop                   ? Qt::StrongFocus
+                                                        : Qt::ClickFocus);
     else
       w->setFocusPolicy(Qt::NoFocus);
-    if (spec.kind == ControlKind::kButton || spec.kind == ControlKind::kPanel ||
-        spec.kind == ControlKind::kEdit)
+    if (def.kind == ControlKind::kButton || def.kind == ControlKind::kPanel ||
+        def.kind == ControlKind::kEdit)
       windowed.push_back(w);
-    w->setVisible(spec.shown);
-    controls_.emplace_back(spec.name, w);
+    w->setVisible(def.shown);
+    controls_.emplace_back(def.name, w);
   }
   for (QWidget* w : windowed) w->raise();
 
@@ -251,8 +251,8 @@ void MainWindow::BindControls() {
   }
   // The focus cue: the focus events of the marked buttons reach the two
   // shared handlers.
-  for (const ControlSpec& spec : ControlTable())
-    if (spec.focusCue) Control(spec.name)->installEventFilter(this);
+  for (const ControlDef& def : ControlTable())
+    if (def.focusCue) Control(def.name)->installEventFilter(this);
 }
 
 void MainWindow::BuildGroups() {
@@ -282,9 +282,9 @@ void MainWindow::SetTabOrder() {
   // Each parent's windowed controls in the order of their tab numbers; the
   // panel's own controls follow the panel in the chain.
   std::vector<std::pair<int, QWidget*>> top, panel;
-  for (const ControlSpec& spec : ControlTable()) {
-    if (spec.tabOrder < 0) continue;
-    (spec.parent == nullptr ? top : panel).emplace_back(spec.tabOrder, Control(spec.name));
+  for (const ControlDef& def : ControlTable()) {
+    if (def.tabOrder < 0) continue;
+    (def.parent == nullptr ? top : panel).emplace_back(def.tabOrder, Control(def.name));
   }
   std::sort(top.begin(), top.end());
   std::sort(panel.begin(), panel.end());

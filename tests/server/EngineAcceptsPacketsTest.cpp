@@ -20,9 +20,9 @@ class EngineAcceptsPacketsTest : public ::testing::Test {
     catalogue_ = testing::SqlTestCatalogue::Create(testing::Flavour::Sqlite, "", whyNot);
     backend_ = catalogue_->Open();
     backend_->EnsureRoomCallTable();
-    for (auto& spec : StandardProviders()) {
+    for (auto& definition : StandardProviders()) {
       providers_.push_back(
-          std::make_unique<Provider>(spec, [this]() -> SqlBackend& { return *backend_; }));
+          std::make_unique<Provider>(definition, [this]() -> SqlBackend& { return *backend_; }));
     }
   }
 

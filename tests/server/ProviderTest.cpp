@@ -71,9 +71,9 @@ class ProviderTest : public ::testing::TestWithParam<Flavour> {
     if (!catalogue_) GTEST_SKIP() << "MariaDB tests skipped: " << whyNot;
     backend_ = catalogue_->Open();
     backend_->EnsureRoomCallTable();
-    for (auto& spec : StandardProviders()) {
+    for (auto& definition : StandardProviders()) {
       providers_.push_back(
-          std::make_unique<Provider>(spec, [this]() -> SqlBackend& { return *backend_; }));
+          std::make_unique<Provider>(definition, [this]() -> SqlBackend& { return *backend_; }));
     }
   }
   Provider& Songs() { return *providers_[0]; }

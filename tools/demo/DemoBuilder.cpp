@@ -96,9 +96,9 @@ void WritePhotos(const DemoOptions& o, const std::vector<Singer>& singers,
 void WriteVideos(const DemoOptions& o, const Progress& progress) {
   const fs::path dir = fs::path(o.dir) / "media" / "songs";
   fs::create_directories(dir);
-  const auto specs = DemoVideos();
-  for (std::size_t i = 0; i < specs.size(); ++i) {
-    const VideoSpec& v = specs[i];
+  const auto videos = DemoVideos();
+  for (std::size_t i = 0; i < videos.size(); ++i) {
+    const VideoDef& v = videos[i];
     const std::string card = (dir / (".card-" + std::to_string(i) + ".png")).string();
     const QImage img =
         DrawTitleCard(QStringLiteral("演示歌曲 %1").arg(i + 1),
@@ -112,7 +112,7 @@ void WriteVideos(const DemoOptions& o, const Progress& progress) {
       throw;
     }
     fs::remove(card);
-    progress("videos", static_cast<std::int64_t>(i + 1), static_cast<std::int64_t>(specs.size()));
+    progress("videos", static_cast<std::int64_t>(i + 1), static_cast<std::int64_t>(videos.size()));
   }
 }
 
@@ -170,9 +170,9 @@ void WriteCatalogue(const DemoOptions& o, const std::vector<Singer>& singers, Na
 
 }  // namespace
 
-std::vector<VideoSpec> DemoVideos() {
-  return {VideoSpec{"demo-01-15s.mp4", 15, 440, 660}, VideoSpec{"demo-02-20s.mp4", 20, 523, 784},
-          VideoSpec{"demo-03-25s.mp4", 25, 392, 587}, VideoSpec{"demo-04-30s.mp4", 30, 330, 494}};
+std::vector<VideoDef> DemoVideos() {
+  return {VideoDef{"demo-01-15s.mp4", 15, 440, 660}, VideoDef{"demo-02-20s.mp4", 20, 523, 784},
+          VideoDef{"demo-03-25s.mp4", 25, 392, 587}, VideoDef{"demo-04-30s.mp4", 30, 330, 494}};
 }
 
 void BuildDemo(const DemoOptions& o, const Progress& progress) {

@@ -39,7 +39,7 @@ using Progress =
     std::function<void(const std::string& stage, std::int64_t done, std::int64_t total)>;
 
 // The videos the demo makes.
-std::vector<VideoSpec> DemoVideos();
+std::vector<VideoDef> DemoVideos();
 
 // Writes the catalogue (replacing one already there, atomically). Throws
 // std::runtime_error with a clear text on any failure.

@@ -14,12 +14,12 @@ extern char** environ;
 
 namespace quor::tools::demo {
 
-void MakeVideo(const std::string& picture, const std::string& out, const VideoSpec& spec) {
-  const std::string d = std::to_string(spec.seconds);
+void MakeVideo(const std::string& picture, const std::string& out, const VideoDef& def) {
+  const std::string d = std::to_string(def.seconds);
   const std::string left =
-      "sine=frequency=" + std::to_string(spec.leftHz) + ":sample_rate=44100:duration=" + d;
+      "sine=frequency=" + std::to_string(def.leftHz) + ":sample_rate=44100:duration=" + d;
   const std::string right =
-      "sine=frequency=" + std::to_string(spec.rightHz) + ":sample_rate=44100:duration=" + d;
+      "sine=frequency=" + std::to_string(def.rightHz) + ":sample_rate=44100:duration=" + d;
   std::vector<std::string> args = {"ffmpeg",
                                    "-hide_banner",
                                    "-loglevel",

@@ -7,7 +7,7 @@
 
 namespace quor::tools::demo {
 
-struct VideoSpec {
+struct VideoDef {
   std::string file;  // name under media/songs, ending in -<seconds>s.mp4
   int seconds = 20;
   int leftHz = 440;
@@ -16,6 +16,6 @@ struct VideoSpec {
 
 // Writes the video from a picture file; throws std::runtime_error with
 // ffmpeg's failure (or its absence) in the text.
-void MakeVideo(const std::string& picture, const std::string& out, const VideoSpec& spec);
+void MakeVideo(const std::string& picture, const std::string& out, const VideoDef& def);
 
 }  // namespace quor::tools::demo
