@@ -382,17 +382,7 @@ class MariaDbBackend final : public SqlBackend {
 
   void InsertRow(std::string_view table, const std::vector<std::string>& columns,
                  const std::vector<SqlValue>& values) override {
-    if (columns.empty() || columns.size() != values.size()) {
-      throw SqlError("An inserted row needs one value per column");
-    }
-    std::string sql = "insert into " + QuoteIdentifier(table) + " (";
-    std::string marks;
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-      if (i != 0) sql += ',';
-      sql += QuoteIdentifier(columns[i]);
-      marks += (i != 0 ? ",?" : "?");
-    }
-    sql += ") values (" + marks + ")";
+    const std::string sql = InsertStatement(table, columns, values.size(), QuoteIdentifier);
     StatementHandle handle;
     handle.stmt = NewStatement(sql);
     std::vector<MYSQL_BIND> binds(values.size(), MYSQL_BIND{});

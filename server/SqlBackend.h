@@ -138,6 +138,12 @@ std::unique_ptr<SqlBackend> OpenSqliteBackend(const std::string& path);
 // accepted as strings).
 std::unique_ptr<SqlBackend> OpenMariaDbBackend(const MariaDbAddress& address);
 
+// The parameterised insert both backends run: "insert into T (a,b) values
+// (?,?)" with each identifier quoted the backend's way. SqlError when the
+// columns and values do not pair up.
+std::string InsertStatement(std::string_view table, const std::vector<std::string>& columns,
+                            std::size_t valueCount, std::string (*quote)(std::string_view));
+
 // Default time limit of one statement step (see SetStatementTimeLimit).
 inline constexpr unsigned kDefaultStatementTimeLimitMs = 30000;
 

@@ -372,17 +372,7 @@ class SqliteBackend final : public SqlBackend {
 
   void InsertRow(std::string_view table, const std::vector<std::string>& columns,
                  const std::vector<SqlValue>& values) override {
-    if (columns.empty() || columns.size() != values.size()) {
-      throw SqlError("An inserted row needs one value per column");
-    }
-    std::string sql = "insert into " + QuoteIdentifier(table) + " (";
-    std::string marks;
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-      if (i != 0) sql += ',';
-      sql += QuoteIdentifier(columns[i]);
-      marks += (i != 0 ? ",?" : "?");
-    }
-    sql += ") values (" + marks + ")";
+    const std::string sql = InsertStatement(table, columns, values.size(), QuoteIdentifier);
     Connection& writer = Writer();
     Statement insert;
     if (sqlite3_prepare_v2(writer.db, sql.c_str(), -1, &insert.stmt, nullptr) != SQLITE_OK) {
