@@ -33,7 +33,7 @@
 #include <string>
 #include <thread>
 
-#include "DemoBuilder.h"
+#include "bench/BenchCatalogue.h"
 #include "data/Data.h"
 #include "platform/EngineRegistry.h"
 #include "platform/ProgramFolder.h"
@@ -222,24 +222,8 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   server::TuneAllocator();
   platform::RecordEnginePath(platform::ProgramFolder() + "../bin/" + platform::kEngineLibraryName);
-  std::string temp;
-  if (const char* given = std::getenv("QUOR_BENCH_CATALOGUE")) {
-    CataloguePath() = given;
-  } else {
-    temp =
-        (std::filesystem::temp_directory_path() / ("quor-data-bench-" + std::to_string(getpid())))
-            .string();
-    tools::demo::DemoOptions o;
-    o.dir = temp;
-    o.songs = 200000;
-    o.photos = false;
-    o.videos = false;
-    std::printf("making a 200,000-song catalogue in %s\n", temp.c_str());
-    tools::demo::BuildDemo(o, [](const std::string&, std::int64_t, std::int64_t) {});
-    CataloguePath() = temp + "/catalogue.db";
-  }
-  // Write-ahead logging as the server leaves it, before the baseline reads.
-  server::OpenSqliteBackend(CataloguePath())->EnsureRoomCallTable();
+  const bench::BenchCatalogue catalogue("data");
+  CataloguePath() = catalogue.Path();
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   const double base = reporter.real["BM_SqliteStep"];
@@ -253,6 +237,5 @@ int main(int argc, char** argv) {
         "stepping\n",
         reporter.perSecond["BM_WalkRows"], reporter.real["BM_WalkRows"] / base);
   ReportMemory();
-  if (!temp.empty()) std::filesystem::remove_all(temp);
   return 0;
 }

@@ -31,7 +31,7 @@
 #include <thread>
 #include <vector>
 
-#include "DemoBuilder.h"
+#include "bench/BenchCatalogue.h"
 #include "remote/Remote.h"
 #include "server/AppServerObject.h"
 #include "server/RequestLog.h"
@@ -256,25 +256,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   server::TuneAllocator();  // as quorvod-server runs
-  std::string temp;
-  if (const char* given = std::getenv("QUOR_BENCH_CATALOGUE")) {
-    CataloguePath() = given;
-  } else {
-    temp =
-        (std::filesystem::temp_directory_path() / ("quor-server-bench-" + std::to_string(getpid())))
-            .string();
-    tools::demo::DemoOptions o;
-    o.dir = temp;
-    o.songs = 200000;
-    o.photos = false;
-    o.videos = false;
-    std::printf("making a 200,000-song catalogue in %s\n", temp.c_str());
-    tools::demo::BuildDemo(o, [](const std::string&, std::int64_t, std::int64_t) {});
-    CataloguePath() = temp + "/catalogue.db";
-  }
-  // The server switches the file to write-ahead logging at its first start;
-  // do it before the baseline so that all three read the same file.
-  server::OpenSqliteBackend(CataloguePath())->EnsureRoomCallTable();
+  const bench::BenchCatalogue catalogue("server");
+  CataloguePath() = catalogue.Path();
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   const double base = reporter.real["BM_SqliteStep"];
@@ -285,6 +268,5 @@ int main(int argc, char** argv) {
                   reporter.cpu[name] / std::max(reporter.cpu["BM_SqliteStep"], 1e-9));
     }
   }
-  if (!temp.empty()) std::filesystem::remove_all(temp);
   return 0;
 }
