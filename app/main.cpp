@@ -11,6 +11,7 @@
 #include "app/SignalBridge.h"
 #include "data/DataModule.h"
 #include "platform/HotKeys.h"
+#include "platform/ProgramFolder.h"
 #include "ui/MainWindow.h"
 #include "ui/Notifier.h"
 #include "ui/QtMessageLoop.h"
@@ -43,6 +44,7 @@ int main(int argc, char** argv) {
     // connects its SocketConnection and opens its datasets.
     quor::ui::QtMessageLoop loop(notifier);
     quor::data::DataModuleInstance dm(loop);
+    mainForm.Attach(dm.Module(), quor::platform::ProgramFolder());
     if (stopBeforeShow) {
       mainForm.close();
       return 0;

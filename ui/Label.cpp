@@ -4,6 +4,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include "platform/Codepage.h"
+
 namespace quor::ui {
 
 QColor ColourOf(std::uint32_t value) {
@@ -24,6 +26,11 @@ void Label::SetFontColour(std::uint32_t value) {
   setPalette(p);
 }
 
+void Label::SetGbkText(std::string gbk) {
+  gbk_ = std::move(gbk);
+  setText(QString::fromStdU16String(platform::GbkToUtf16(gbk_)));
+}
+
 void Label::paintEvent(QPaintEvent*) {
   if (text().isEmpty()) return;
   QPainter painter(this);
@@ -33,13 +40,16 @@ void Label::paintEvent(QPaintEvent*) {
   const qreal em = font().pixelSize() > 0 ? font().pixelSize() : metrics.height();
   // A Song face's ascent is 7/8 of its em; the baseline sits there.
   const qreal baseline = em * 0.875;
-  const qreal advance = metrics.horizontalAdvance(text());
+  QString shown = text();
+  if (elide_ && metrics.horizontalAdvance(shown) > width())
+    shown = metrics.elidedText(shown, Qt::ElideRight, width());
+  const qreal advance = metrics.horizontalAdvance(shown);
   qreal x = 0;
   if (alignment() & Qt::AlignHCenter)
     x = (width() - advance) / 2;
   else if (alignment() & Qt::AlignRight)
     x = width() - advance;
-  painter.drawText(QPointF(x, baseline), text());
+  painter.drawText(QPointF(x, baseline), shown);
 }
 
 // A click is a press and a release of the left button over the label.

@@ -12,6 +12,7 @@
 
 #include <QLabel>
 #include <cstdint>
+#include <string>
 
 namespace quor::ui {
 
@@ -29,6 +30,16 @@ class Label : public QLabel {
   void SetFontColour(std::uint32_t value);
   std::uint32_t FontColour() const { return fontColour_; }
 
+  // The text as the system holds it: Chinese code page bytes (a song row's
+  // SongEntry, a singer's name). The label shows it decoded; whoever splices
+  // or compares it reads the same bytes back, whatever they hold.
+  void SetGbkText(std::string gbk);
+  const std::string& GbkText() const { return gbk_; }
+
+  // A text wider than the box ends in an ellipsis instead of being cut
+  // off at the box's edge (the text itself stays whole).
+  void SetElide(bool elide) { elide_ = elide; }
+
  signals:
   void clicked();
 
@@ -39,6 +50,8 @@ class Label : public QLabel {
 
  private:
   std::uint32_t fontColour_ = 0;
+  std::string gbk_;
+  bool elide_ = false;
   bool pressed_ = false;
 };
 

@@ -1,7 +1,5 @@
 #include "ui/MainWindow.h"
 
-#include "data/DataModule.h"
-
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFocusEvent>
@@ -13,6 +11,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 
 #include "data/DataModule.h"
@@ -20,6 +19,7 @@
 #include "ui/QtChild.h"
 #include "ui/RoundedRegion.h"
 #include "ui/ScreenSaverFilter.h"
+#include "ui/Screens.h"
 
 // The pictures are compiled into this library; a static library needs its
 // resources registered by hand.
@@ -33,22 +33,6 @@ namespace {
 MainWindow* gMainForm = nullptr;
 
 constexpr int kTimerInterval = 500;
-
-// Number at the end of a control name ("songlistLabel3" -> 3), 0 when none.
-int TrailingNumber(std::string_view name) {
-  std::size_t i = name.size();
-  while (i > 0 && name[i - 1] >= '0' && name[i - 1] <= '9') --i;
-  int n = 0;
-  for (std::size_t j = i; j < name.size(); ++j) n = n * 10 + (name[j] - '0');
-  return n;
-}
-
-// The name without its trailing number ("songlistLabel3" -> "songlistLabel").
-std::string_view Family(std::string_view name) {
-  std::size_t i = name.size();
-  while (i > 0 && name[i - 1] >= '0' && name[i - 1] <= '9') --i;
-  return name.substr(0, i);
-}
 
 QImage AssetOrNull(const QString& file) {
   try {
@@ -69,11 +53,25 @@ void SetTextColours(QWidget* w, const QColor& text, const QColor& base) {
   w->setPalette(p);
 }
 
+// The control called name as the kind its member expects. A layout table
+// that gives the control another kind is a broken build: the window refuses
+// to start instead of using the control as what it is not.
+template <class T>
+T* Bind(const MainWindow& window, const std::string& name) {
+  QWidget* control = window.Control(name);
+  if (control == nullptr) throw std::logic_error("the layout has no control " + name);
+  auto* bound = qobject_cast<T*>(control);
+  if (bound == nullptr)
+    throw std::logic_error("the layout's control " + name + " is a " +
+                           control->metaObject()->className() + ", not a " +
+                           T::staticMetaObject.className());
+  return bound;
+}
+
+// A numbered family: family[n] is the control prefix + n, for n = 1 .. N-1.
 template <class T, std::size_t N>
-void Put(std::array<T*, N>& family, std::string_view name, QWidget* w) {
-  const int n = TrailingNumber(name);
-  if (n > 0 && static_cast<std::size_t>(n) < N)
-    family[static_cast<std::size_t>(n)] = static_cast<T*>(w);
+void BindFamily(const MainWindow& window, std::array<T*, N>& family, const char* prefix) {
+  for (std::size_t n = 1; n < N; ++n) family[n] = Bind<T>(window, prefix + std::to_string(n));
 }
 
 }  // namespace
@@ -192,63 +190,37 @@ void MainWindow::CreateControls() {
 }
 
 void MainWindow::BindControls() {
-  for (const auto& [name, w] : controls_) {
-    const std::string_view family = Family(name);
-    if (name == "BGImage")
-      BGImage = static_cast<Picture*>(w);
-    else if (name == "infoLabel")
-      infoLabel = static_cast<Label*>(w);
-    else if (name == "photoprevBitBtn1")
-      photoprevBitBtn1 = static_cast<BitBtn*>(w);
-    else if (name == "photonextBitBtn2")
-      photonextBitBtn2 = static_cast<BitBtn*>(w);
-    else if (name == "songlistprevBitBtn1")
-      songlistprevBitBtn1 = static_cast<BitBtn*>(w);
-    else if (name == "songlistnextBitBtn2")
-      songlistnextBitBtn2 = static_cast<BitBtn*>(w);
-    else if (name == "selectedsongBitBtn1")
-      selectedsongBitBtn1 = static_cast<BitBtn*>(w);
-    else if (name == "selectedsongBitBtn2")
-      selectedsongBitBtn2 = static_cast<BitBtn*>(w);
-    else if (name == "PYselBitBtn")
-      PYselBitBtn = static_cast<BitBtn*>(w);
-    else if (name == "BMselBitBtn")
-      BMselBitBtn = static_cast<BitBtn*>(w);
-    else if (name == "BMnumPanel")
-      BMnumPanel = static_cast<QFrame*>(w);
-    else if (name == "PYBGImage")
-      PYBGImage = static_cast<Picture*>(w);
-    else if (name == "BMselImage")
-      BMselImage = static_cast<Picture*>(w);
-    else if (name == "delnumImage")
-      delnumImage = static_cast<Picture*>(w);
-    else if (name == "delpyImage")
-      delpyImage = static_cast<Picture*>(w);
-    else if (name == "PYselEdit")
-      PYselEdit = static_cast<QLineEdit*>(w);
-    else if (name == "BMnumEdit")
-      BMnumEdit = static_cast<QLineEdit*>(w);
-    else if (family == "photonameLabel")
-      Put(photonameLabel, name, w);
-    else if (family == "songlistLabel")
-      Put(songlistLabel, name, w);
-    else if (family == "photoImage")
-      Put(photoImage, name, w);
-    else if (family == "LanguageBitBtn")
-      Put(LanguageBitBtn, name, w);
-    else if (family == "selectBitBtn")
-      Put(selectBitBtn, name, w);
-    else if (family == "controlBitBtn")
-      Put(controlBitBtn, name, w);
-    else if (family == "singerBitBtn")
-      Put(singerBitBtn, name, w);
-    else if (family == "songtypeBitBtn")
-      Put(songtypeBitBtn, name, w);
-    else if (family == "jsBitBtn")
-      Put(jsBitBtn, name, w);
-    else if (family == "numImage")
-      Put(numImage, name, w);
-  }
+  BGImage = Bind<Picture>(*this, "BGImage");
+  BindFamily(*this, photonameLabel, "photonameLabel");
+  BindFamily(*this, songlistLabel, "songlistLabel");
+  BindFamily(*this, photoImage, "photoImage");
+  infoLabel = Bind<Label>(*this, "infoLabel");
+  BindFamily(*this, LanguageBitBtn, "LanguageBitBtn");
+  BindFamily(*this, selectBitBtn, "selectBitBtn");
+  BindFamily(*this, controlBitBtn, "controlBitBtn");
+  BindFamily(*this, singerBitBtn, "singerBitBtn");
+  BindFamily(*this, songtypeBitBtn, "songtypeBitBtn");
+  photoprevBitBtn1 = Bind<BitBtn>(*this, "photoprevBitBtn1");
+  photonextBitBtn2 = Bind<BitBtn>(*this, "photonextBitBtn2");
+  songlistprevBitBtn1 = Bind<BitBtn>(*this, "songlistprevBitBtn1");
+  songlistnextBitBtn2 = Bind<BitBtn>(*this, "songlistnextBitBtn2");
+  selectedsongBitBtn1 = Bind<BitBtn>(*this, "selectedsongBitBtn1");
+  selectedsongBitBtn2 = Bind<BitBtn>(*this, "selectedsongBitBtn2");
+  PYselBitBtn = Bind<BitBtn>(*this, "PYselBitBtn");
+  BMselBitBtn = Bind<BitBtn>(*this, "BMselBitBtn");
+  BMnumPanel = Bind<QFrame>(*this, "BMnumPanel");
+  BindFamily(*this, jsBitBtn, "jsBitBtn");
+  PYBGImage = Bind<Picture>(*this, "PYBGImage");
+  BMselImage = Bind<Picture>(*this, "BMselImage");
+  BindFamily(*this, numImage, "numImage");
+  delnumImage = Bind<Picture>(*this, "delnumImage");
+  delpyImage = Bind<Picture>(*this, "delpyImage");
+  PYselEdit = Bind<QLineEdit>(*this, "PYselEdit");
+  BMnumEdit = Bind<QLineEdit>(*this, "BMnumEdit");
+  // Song titles and singer names can be longer than their boxes: they end
+  // in an ellipsis rather than being cut at the box's edge.
+  for (std::size_t n = 1; n < songlistLabel.size(); ++n) songlistLabel[n]->SetElide(true);
+  for (std::size_t n = 1; n < photonameLabel.size(); ++n) photonameLabel[n]->SetElide(true);
   // The focus cue: the focus events of the marked buttons reach the two
   // shared handlers.
   for (const ControlDef& def : ControlTable())
@@ -303,6 +275,12 @@ QWidget* MainWindow::Control(std::string_view name) const {
   return nullptr;
 }
 
+void MainWindow::Attach(data::DataModule& dataModule, std::string programFolder) {
+  if (screens_ != nullptr) throw std::logic_error("The window's data module is attached already");
+  dataModule_ = &dataModule;
+  screens_ = std::make_unique<Screens>(*this, dataModule, std::move(programFolder));
+}
+
 void MainWindow::ShowControlGroup(std::string_view name, std::uint8_t show) {
   groups_->ShowControlGroup(name, show);
 }
@@ -341,23 +319,24 @@ void MainWindow::ShowFullScreen() {
 }
 
 void MainWindow::FormCreate() {
-  // 1. Double buffering: every paint goes to the backing store first.
+  // Double buffering: every paint goes to the backing store first.
   setAttribute(Qt::WA_PaintOnScreen, false);
-  // 2. The screen-saver filter on every queued event of the application.
+  // The screen-saver filter on every queued event of the application.
   screenSaverFilter_ = MakeChild<ScreenSaverFilter>(this);
   qApp->installEventFilter(screenSaverFilter_);
   shell_.SuppressScreenSaver();
-  // 3. - 5.
+  // The engine library's place for the loader, the room PC's 800x600 mode,
+  // then VODSet.ini.
   shell_.RegisterEngine();
   shell_.SetDisplayMode(800, 600);
   shell_.ReadConfiguration(config_);
-  // 6. Menu buttons with the size of selectBitBtn1, player buttons with that
-  // of controlBitBtn1.
+  // Rounded corners: the menu buttons with the size of selectBitBtn1, the
+  // player buttons with that of controlBitBtn1.
   for (std::size_t i = 1; i <= 6; ++i) RoundButtonCorners(selectBitBtn[i], 1);
   for (std::size_t i = 1; i <= 8; ++i) RoundButtonCorners(controlBitBtn[i], 0);
-  // 7.
+  // The remote keys, from the key codes just read.
   shell_.RegisterRemoteKeys(config_);
-  // 8. The shared state, in this order.
+  // The shared state's start values, in this order.
   state_.SelectedSongs.clear();
   state_.QueueView = false;
   state_.PageNo = 1;
@@ -368,13 +347,13 @@ void MainWindow::FormCreate() {
   state_.AudioChannelInfo = 0;
   state_.PlayPosition = 0;
   state_.MarqueeText = kWelcomeText;
-  // 9.
+  // Last, the decoder driver.
   shell_.DecoderOpen();
 }
 
 void MainWindow::FormShow() {
-  // 1. The media share, connected with the room's fixed account; the result
-  // is not looked at.
+  // The media share, connected with the room's fixed account; the result is
+  // not looked at.
   platform::ShareConnection share;
   share.type = 1;
   share.localName = "";
@@ -384,25 +363,15 @@ void MainWindow::FormShow() {
   share.user = "quorvod";
   share.flags = 1;
   shell_.ConnectShare(share);
-  // 2. Point the data module's SocketConnection at the configured address and
-  // connect it (a failure shows "连接VOD数据服务器失败!请查看网络是否畅通或服务器IP
-  // 设置是否正确" once); 3. open songClientDataSet, singerClientDataSet,
-  // playClientDataSet and tempClientDataSet in this order whether or not the
-  // connection succeeded. The window stays usable either way.
-  if (!data::HasDM()) return;  // a window without its data module (tests)
-  data::ConnectAndOpen(data::DM(), config_.serverIP, [this](const std::string& utf8) {
+  // Then the application server at the configured address (a failure shows
+  // the connection message once), and the four datasets in the order song,
+  // singer, play, temp whether or not the connection succeeded. The window
+  // stays usable either way. A window that was never attached (the layout's
+  // own tests) has no data module to connect.
+  if (dataModule_ == nullptr) return;
+  data::ConnectAndOpen(*dataModule_, config_.serverIP, [this](const std::string& utf8) {
     notifier_.ShowMessage(QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())));
   });
-}
-
-void MainWindow::ConnectHandlers() {
-  // Every click runs inside the handler guard (the default error report).
-  connect(selectBitBtn[5], &QAbstractButton::clicked, this,
-          [this] { Guarded([this] { selectBitBtn5Click(); }); });
-}
-
-void MainWindow::selectBitBtn5Click() {
-  data::SendRoomRequest(*data::DM().tempClientDataSet, config_.roomName);
 }
 
 bool MainWindow::FormCloseQuery() {

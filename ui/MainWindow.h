@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "ui/BitBtn.h"
@@ -24,9 +25,14 @@ class QFrame;
 class QLineEdit;
 class QTimer;
 
+namespace quor::data {
+class DataModule;
+}
+
 namespace quor::ui {
 
 class ScreenSaverFilter;
+struct Screens;
 
 // The window's caption (invisible: the window has no border).
 inline constexpr char kCaption[] = "QuorVOD客户端";
@@ -91,9 +97,38 @@ class MainWindow : public QWidget {
   void aDoOnEnter(QWidget* sender);
   void aDoOnExit(QWidget* sender);
 
-  // The room request (select button 5): one row with the room's name to the
-  // server's request provider.
+  // Hands the window what its screens work on: the data module (the server
+  // connection and the four datasets) and the folder the singer photos are
+  // found under (the program folder in the program). Builds the screen
+  // objects; call once, before the window is shown. dataModule must outlive
+  // the window.
+  void Attach(data::DataModule& dataModule, std::string programFolder);
+  bool Attached() const { return screens_ != nullptr; }
+
+  // The click actions of the controls, by the controls' names. Each forwards
+  // to the screen object that holds the behaviour; the remote keys run the
+  // same actions. Raise std::logic_error before Attach.
   void selectBitBtn5Click();
+  void singerBitBtn1Click();
+  void singerBitBtn2Click();
+  void singerBitBtn3Click();
+  void photoprevBitBtn1Click();
+  void photonextBitBtn2Click();
+  void photoImage1Click();
+  void photoImage2Click();
+  void photoImage3Click();
+  void photoImage4Click();
+  void photoImage5Click();
+  void photoImage6Click();
+  void songlistprevBitBtn1Click();
+  void songlistnextBitBtn2Click();
+  void songlistLabel1Click();
+  void songlistLabel2Click();
+  void songlistLabel3Click();
+  void songlistLabel4Click();
+  void songlistLabel5Click();
+  void songlistLabel6Click();
+  void songlistLabel7Click();
 
   // A remote-control key arrived (its RemoteKeyId).
   void WMHotKey(int remoteKeyId);
@@ -116,7 +151,8 @@ class MainWindow : public QWidget {
  private:
   void CreateControls();
   void BindControls();
-  void ConnectHandlers();
+  void ConnectHandlers();  // the click table (MainWindowHandlers.cpp)
+  Screens& Screen();       // the attached screens, or std::logic_error
   void BuildGroups();
   void SetTabOrder();
 
@@ -130,6 +166,8 @@ class MainWindow : public QWidget {
   SharedState state_;
   Configuration config_;
   std::unique_ptr<ControlGroups> groups_;
+  data::DataModule* dataModule_ = nullptr;  // attached; not owned
+  std::unique_ptr<Screens> screens_;
   ScreenSaverFilter* screenSaverFilter_ = nullptr;               // owned as a QObject child
   std::vector<std::pair<std::string_view, QWidget*>> controls_;  // layout order
 };

@@ -1,7 +1,9 @@
 #include "ui/Picture.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QMouseEvent>
 #include <QPainter>
 #include <stdexcept>
@@ -38,8 +40,18 @@ QImage LoadPicture(const QString& path) {
     if (data.size() > kMaxPictureFileSize) Fail(path, QStringLiteral("picture file too large"));
   }
   if (ext == QLatin1String("bmp")) {
+    // The header's size is looked at before any pixel memory is taken: a
+    // bitmap claiming to be huge is refused, as a huge JPEG is.
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "BMP");
+    const QSize size = reader.size();
+    if (!size.isValid()) Fail(path, QStringLiteral("not a valid bitmap"));
+    if (size.width() > kMaxJpegSide || size.height() > kMaxJpegSide)
+      Fail(path,
+           QStringLiteral("picture too large (%1 x %2)").arg(size.width()).arg(size.height()));
     QImage image;
-    if (!image.loadFromData(data, "BMP")) Fail(path, QStringLiteral("not a valid bitmap"));
+    if (!reader.read(&image)) Fail(path, QStringLiteral("not a valid bitmap"));
     return image;
   }
   try {

@@ -41,6 +41,7 @@ TEST_F(DataWiringTest, ServerDownShowsTheConnectionMessageOnceAndTheWindowStaysU
   data::DataModuleInstance dm(loop_);
   DM().SocketConnection->SetPort(1);  // nothing listens there: connection refused
   MainWindow w(shell_, notifier_);
+  w.Attach(DM(), data::test::BinDir() + "/");
   w.show();
   EXPECT_EQ(notifier_.messages, QStringList{kConnectFailed});
   EXPECT_FALSE(DM().SocketConnection->Connected());
@@ -64,6 +65,7 @@ TEST_F(DataWiringTest, ShowOpensTheFourDatasetsAndTheButtonSendsTheRoomRequest) 
   data::DataModuleInstance dm(loop_);
   DM().SocketConnection->SetPort(server.Port());
   MainWindow w(shell_, notifier_);
+  w.Attach(DM(), data::test::BinDir() + "/");
   w.show();
   EXPECT_TRUE(notifier_.messages.isEmpty()) << notifier_.messages.join("|").toStdString();
   EXPECT_TRUE(AllOpen());

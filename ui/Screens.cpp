@@ -1,0 +1,31 @@
+#include "ui/Screens.h"
+
+#include "data/DataModule.h"
+#include "ui/MainWindow.h"
+
+namespace quor::ui {
+namespace {
+
+SongRowControls SongRowsOf(MainWindow& w) {
+  SongRowControls c;
+  c.rows = w.songlistLabel;
+  c.prev = w.songlistprevBitBtn1;
+  c.next = w.songlistnextBitBtn2;
+  return c;
+}
+
+PhotoSlotControls PhotoSlotsOf(MainWindow& w) {
+  PhotoSlotControls c;
+  c.photo = w.photoImage;
+  c.name = w.photonameLabel;
+  return c;
+}
+
+}  // namespace
+
+Screens::Screens(MainWindow& window, data::DataModule& dataModule, std::string programFolder)
+    : songList(SongRowsOf(window), window.State(), window.Groups(), *dataModule.songClientDataSet),
+      singerPages(PhotoSlotsOf(window), window.Groups(), songList, *dataModule.singerClientDataSet,
+                  *dataModule.songClientDataSet, std::move(programFolder)) {}
+
+}  // namespace quor::ui

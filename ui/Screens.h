@@ -1,0 +1,28 @@
+#pragma once
+// The screen parts of the main window, built by its attach step: each holds
+// the behaviour of one part of the screen and receives, in its constructor,
+// the controls it touches, the shared state, the data module's datasets and
+// the other screens it calls. The window's handlers forward to them.
+// GUI thread only.
+
+#include <string>
+
+#include "ui/SingerPages.h"
+#include "ui/SongList.h"
+
+namespace quor::data {
+class DataModule;
+}
+
+namespace quor::ui {
+
+class MainWindow;
+
+struct Screens {
+  Screens(MainWindow& window, data::DataModule& dataModule, std::string programFolder);
+
+  SongList songList;
+  SingerPages singerPages;
+};
+
+}  // namespace quor::ui
