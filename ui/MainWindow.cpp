@@ -5,6 +5,7 @@
 #include <QFocusEvent>
 #include <QFrame>
 #include <QLineEdit>
+#include <QRegularExpressionValidator>
 #include <QScreen>
 #include <QShortcut>
 #include <QShowEvent>
@@ -154,7 +155,10 @@ void MainWindow::CreateControls() {
         auto* edit = MakeChild<QLineEdit>(parent);
         edit->setReadOnly(true);
         edit->setFrame(false);
-        edit->setMaxLength(def.maxLength);
+        // The box's most characters bind what a person could type, not the
+        // program's own text: a letter the keypad adds is never cut off.
+        edit->setValidator(MakeChild<QRegularExpressionValidator>(
+            edit, QRegularExpression(QStringLiteral(".{0,%1}").arg(def.maxLength))));
         edit->setFont(SongFont(def.fontPixels, true));
         SetTextColours(edit, Qt::white, Qt::black);
         edit->setAutoFillBackground(true);

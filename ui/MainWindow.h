@@ -108,7 +108,40 @@ class MainWindow : public QWidget {
   // The click actions of the controls, by the controls' names. Each forwards
   // to the screen object that holds the behaviour; the remote keys run the
   // same actions. Raise std::logic_error before Attach.
+  void selectBitBtn1Click();
+  void selectBitBtn2Click();
+  void selectBitBtn3Click();
+  void selectBitBtn4Click();
   void selectBitBtn5Click();
+  void songtypeBitBtn1Click();
+  void songtypeBitBtn2Click();
+  void songtypeBitBtn3Click();
+  void songtypeBitBtn4Click();
+  void songtypeBitBtn5Click();
+  void songtypeBitBtn6Click();
+  void songtypeBitBtn7Click();
+  void songtypeBitBtn8Click();
+  void LanguageBitBtn1Click();
+  void LanguageBitBtn2Click();
+  void LanguageBitBtn3Click();
+  void LanguageBitBtn4Click();
+  void LanguageBitBtn5Click();
+  void BMselBitBtnClick();
+  void PYselBitBtnClick();
+  void numImage1Click();
+  void numImage2Click();
+  void numImage3Click();
+  void numImage4Click();
+  void numImage5Click();
+  void numImage6Click();
+  void numImage7Click();
+  void numImage8Click();
+  void numImage9Click();
+  void numImage10Click();
+  void delnumImageClick();
+  void delpyImageClick();
+  // The change handler of both keypad boxes.
+  void BMnumEditChange();
   void singerBitBtn1Click();
   void singerBitBtn2Click();
   void singerBitBtn3Click();

@@ -3,6 +3,7 @@
 // part that holds the behaviour. Every click runs inside the handler guard.
 
 #include <QAbstractButton>
+#include <QLineEdit>
 #include <stdexcept>
 #include <string>
 
@@ -19,6 +20,37 @@ struct ClickRow {
 };
 
 constexpr ClickRow kClickTable[] = {
+    {"selectBitBtn1", &MainWindow::selectBitBtn1Click},
+    {"selectBitBtn2", &MainWindow::selectBitBtn2Click},
+    {"selectBitBtn3", &MainWindow::selectBitBtn3Click},
+    {"selectBitBtn4", &MainWindow::selectBitBtn4Click},
+    {"songtypeBitBtn1", &MainWindow::songtypeBitBtn1Click},
+    {"songtypeBitBtn2", &MainWindow::songtypeBitBtn2Click},
+    {"songtypeBitBtn3", &MainWindow::songtypeBitBtn3Click},
+    {"songtypeBitBtn4", &MainWindow::songtypeBitBtn4Click},
+    {"songtypeBitBtn5", &MainWindow::songtypeBitBtn5Click},
+    {"songtypeBitBtn6", &MainWindow::songtypeBitBtn6Click},
+    {"songtypeBitBtn7", &MainWindow::songtypeBitBtn7Click},
+    {"songtypeBitBtn8", &MainWindow::songtypeBitBtn8Click},
+    {"LanguageBitBtn1", &MainWindow::LanguageBitBtn1Click},
+    {"LanguageBitBtn2", &MainWindow::LanguageBitBtn2Click},
+    {"LanguageBitBtn3", &MainWindow::LanguageBitBtn3Click},
+    {"LanguageBitBtn4", &MainWindow::LanguageBitBtn4Click},
+    {"LanguageBitBtn5", &MainWindow::LanguageBitBtn5Click},
+    {"BMselBitBtn", &MainWindow::BMselBitBtnClick},
+    {"PYselBitBtn", &MainWindow::PYselBitBtnClick},
+    {"numImage1", &MainWindow::numImage1Click},
+    {"numImage2", &MainWindow::numImage2Click},
+    {"numImage3", &MainWindow::numImage3Click},
+    {"numImage4", &MainWindow::numImage4Click},
+    {"numImage5", &MainWindow::numImage5Click},
+    {"numImage6", &MainWindow::numImage6Click},
+    {"numImage7", &MainWindow::numImage7Click},
+    {"numImage8", &MainWindow::numImage8Click},
+    {"numImage9", &MainWindow::numImage9Click},
+    {"numImage10", &MainWindow::numImage10Click},
+    {"delnumImage", &MainWindow::delnumImageClick},
+    {"delpyImage", &MainWindow::delpyImageClick},
     {"selectBitBtn5", &MainWindow::selectBitBtn5Click},
     {"singerBitBtn1", &MainWindow::singerBitBtn1Click},
     {"singerBitBtn2", &MainWindow::singerBitBtn2Click},
@@ -42,6 +74,13 @@ constexpr ClickRow kClickTable[] = {
     {"songlistLabel7", &MainWindow::songlistLabel7Click},
 };
 
+// The change handlers of the keypad's two boxes: they run when the text
+// really changes (setting a box to the text it holds runs nothing).
+constexpr ClickRow kChangeTable[] = {
+    {"BMnumEdit", &MainWindow::BMnumEditChange},
+    {"PYselEdit", &MainWindow::BMnumEditChange},
+};
+
 }  // namespace
 
 void MainWindow::ConnectHandlers() {
@@ -58,6 +97,14 @@ void MainWindow::ConnectHandlers() {
       throw std::logic_error(std::string("the click table names ") + row.control +
                              ", which is no clickable control of the layout");
   }
+  for (const ClickRow& row : kChangeTable) {
+    auto* edit = qobject_cast<QLineEdit*>(Control(row.control));
+    if (edit == nullptr)
+      throw std::logic_error(std::string("the change table names ") + row.control +
+                             ", which is no edit box of the layout");
+    connect(edit, &QLineEdit::textChanged, this,
+            [this, handler = row.handler] { Guarded([this, handler] { (this->*handler)(); }); });
+  }
 }
 
 Screens& MainWindow::Screen() {
@@ -72,6 +119,102 @@ void MainWindow::selectBitBtn5Click() {
   data::SendRoomRequest(*dataModule_->tempClientDataSet, config_.roomName);
 }
 
+void MainWindow::selectBitBtn1Click() {
+  Screen().search.selectBitBtnClick(1);
+}
+void MainWindow::selectBitBtn2Click() {
+  Screen().search.selectBitBtnClick(2);
+}
+void MainWindow::selectBitBtn3Click() {
+  Screen().search.selectBitBtnClick(3);
+}
+void MainWindow::selectBitBtn4Click() {
+  Screen().search.selectBitBtnClick(4);
+}
+void MainWindow::songtypeBitBtn1Click() {
+  Screen().search.songtypeBitBtnClick(1);
+}
+void MainWindow::songtypeBitBtn2Click() {
+  Screen().search.songtypeBitBtnClick(2);
+}
+void MainWindow::songtypeBitBtn3Click() {
+  Screen().search.songtypeBitBtnClick(3);
+}
+void MainWindow::songtypeBitBtn4Click() {
+  Screen().search.songtypeBitBtnClick(4);
+}
+void MainWindow::songtypeBitBtn5Click() {
+  Screen().search.songtypeBitBtnClick(5);
+}
+void MainWindow::songtypeBitBtn6Click() {
+  Screen().search.songtypeBitBtnClick(6);
+}
+void MainWindow::songtypeBitBtn7Click() {
+  Screen().search.songtypeBitBtnClick(7);
+}
+void MainWindow::songtypeBitBtn8Click() {
+  Screen().search.songtypeBitBtnClick(8);
+}
+void MainWindow::LanguageBitBtn1Click() {
+  Screen().search.LanguageBitBtnClick(1);
+}
+void MainWindow::LanguageBitBtn2Click() {
+  Screen().search.LanguageBitBtnClick(2);
+}
+void MainWindow::LanguageBitBtn3Click() {
+  Screen().search.LanguageBitBtnClick(3);
+}
+void MainWindow::LanguageBitBtn4Click() {
+  Screen().search.LanguageBitBtnClick(4);
+}
+void MainWindow::LanguageBitBtn5Click() {
+  Screen().search.LanguageBitBtnClick(5);
+}
+void MainWindow::BMselBitBtnClick() {
+  Screen().search.BMselBitBtnClick();
+}
+void MainWindow::PYselBitBtnClick() {
+  Screen().search.PYselBitBtnClick();
+}
+void MainWindow::numImage1Click() {
+  Screen().search.numImageClick(1);
+}
+void MainWindow::numImage2Click() {
+  Screen().search.numImageClick(2);
+}
+void MainWindow::numImage3Click() {
+  Screen().search.numImageClick(3);
+}
+void MainWindow::numImage4Click() {
+  Screen().search.numImageClick(4);
+}
+void MainWindow::numImage5Click() {
+  Screen().search.numImageClick(5);
+}
+void MainWindow::numImage6Click() {
+  Screen().search.numImageClick(6);
+}
+void MainWindow::numImage7Click() {
+  Screen().search.numImageClick(7);
+}
+void MainWindow::numImage8Click() {
+  Screen().search.numImageClick(8);
+}
+void MainWindow::numImage9Click() {
+  Screen().search.numImageClick(9);
+}
+void MainWindow::numImage10Click() {
+  Screen().search.numImageClick(10);
+}
+void MainWindow::delnumImageClick() {
+  Screen().search.delnumImageClick();
+}
+void MainWindow::delpyImageClick() {
+  Screen().search.delpyImageClick();
+}
+void MainWindow::BMnumEditChange() {
+  Screen().search.BMnumEditChange();
+}
 void MainWindow::singerBitBtn1Click() {
   Screen().singerPages.singerBitBtnClick(1);
 }

@@ -21,11 +21,24 @@ PhotoSlotControls PhotoSlotsOf(MainWindow& w) {
   return c;
 }
 
+KeypadControls KeypadOf(MainWindow& w) {
+  KeypadControls c;
+  c.panel = w.BMnumPanel;
+  c.letterPad = w.PYBGImage;
+  c.numberPad = w.BMselImage;
+  c.letterDelete = w.delpyImage;
+  c.letters = w.PYselEdit;
+  c.digits = w.BMnumEdit;
+  return c;
+}
+
 }  // namespace
 
 Screens::Screens(MainWindow& window, data::DataModule& dataModule, std::string programFolder)
     : songList(SongRowsOf(window), window.State(), window.Groups(), *dataModule.songClientDataSet),
       singerPages(PhotoSlotsOf(window), window.Groups(), songList, *dataModule.singerClientDataSet,
-                  *dataModule.songClientDataSet, std::move(programFolder)) {}
+                  *dataModule.songClientDataSet, std::move(programFolder)),
+      search(KeypadOf(window), window.State(), window.Groups(), songList,
+             *dataModule.songClientDataSet, &window) {}
 
 }  // namespace quor::ui

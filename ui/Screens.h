@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "ui/Search.h"
 #include "ui/SingerPages.h"
 #include "ui/SongList.h"
 
@@ -23,6 +24,7 @@ struct Screens {
 
   SongList songList;
   SingerPages singerPages;
+  Search search;
 };
 
 }  // namespace quor::ui

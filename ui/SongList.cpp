@@ -39,12 +39,15 @@ void SongList::FillSongRow(int n) {
   if (queued) MarkSongRow(n);
 }
 
-void SongList::FillSongPage() {
+int SongList::FillSongPage() {
+  int filled = 0;
   for (int n = 1; n <= kSongPageSize; ++n) {
     if (songs_.Eof()) break;
     FillSongRow(n);
     songs_.Next();
+    filled = n;
   }
+  return filled;
 }
 
 void SongList::ShowSongResults() {

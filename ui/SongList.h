@@ -45,8 +45,9 @@ class SongList {
   // Row n := the SongEntry of the dataset's current row, blue when queued
   // (it never sets white); n outside 1..7 does nothing.
   void FillSongRow(int n);
-  // Up to seven rows from the cursor on, stopping at the end of the result.
-  void FillSongPage();
+  // Up to seven rows from the cursor on, stopping at the end of the result;
+  // the number of rows filled.
+  int FillSongPage();
   // The first page of a song result: nothing when it has no rows; else the
   // rows and page buttons shown, emptied, the photo page hidden, one page
   // filled.

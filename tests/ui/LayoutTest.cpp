@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QValidator>
+
 #include <QFontInfo>
 #include <QFrame>
 #include <QLineEdit>
@@ -258,14 +260,25 @@ TEST_F(LayoutTest, EditBoxesAreReadOnlyBlackWithTheirLimits) {
   MainWindow w(shell_, notifier_);
   EXPECT_TRUE(w.PYselEdit->isReadOnly());
   EXPECT_TRUE(w.BMnumEdit->isReadOnly());
-  EXPECT_EQ(w.PYselEdit->maxLength(), 8);
-  EXPECT_EQ(w.BMnumEdit->maxLength(), 6);
+  // The boxes' limits bind typing (8 letters, 6 digits), never the program's
+  // own text.
+  auto typable = [](QLineEdit* edit, const QString& text) {
+    QString t = text;
+    int pos = 0;
+    return edit->validator()->validate(t, pos) != QValidator::Invalid;
+  };
+  EXPECT_TRUE(typable(w.PYselEdit, QStringLiteral("ABCDEFGH")));
+  EXPECT_FALSE(typable(w.PYselEdit, QStringLiteral("ABCDEFGHI")));
+  EXPECT_TRUE(typable(w.BMnumEdit, QStringLiteral("123456")));
+  EXPECT_FALSE(typable(w.BMnumEdit, QStringLiteral("1234567")));
+  w.PYselEdit->setText(QStringLiteral("ABCDEFGHI"));
+  EXPECT_EQ(w.PYselEdit->text(), QStringLiteral("ABCDEFGHI"));
   for (QLineEdit* e : {w.PYselEdit, w.BMnumEdit}) {
     EXPECT_EQ(e->palette().color(QPalette::Base), QColor(Qt::black));
     EXPECT_EQ(e->palette().color(QPalette::Text), QColor(Qt::white));
   }
   w.BMnumEdit->setText(QStringLiteral("12345678"));
-  EXPECT_EQ(w.BMnumEdit->text(), QStringLiteral("123456"));
+  EXPECT_EQ(w.BMnumEdit->text(), QStringLiteral("12345678"));
 }
 
 TEST_F(LayoutTest, PicturesAndGlyphsAreCompiledIn) {

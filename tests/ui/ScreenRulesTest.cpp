@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ui/Keypad.h"
 #include "ui/Paging.h"
 #include "ui/SingerPages.h"
 #include "ui/SongEntry.h"
@@ -61,6 +62,75 @@ TEST(ScreenRules, PhotoPathsAreMappedUnderTheProgramFolder) {
       {"Photo\\\xC1\xF5\xB5\xC2\xBB\xAA.jpg", "/opt/q/Photo/刘德华.jpg"},
   };
   for (const Case& c : cases) EXPECT_EQ(PhotoFilePath("/opt/q/", c.path), c.file) << c.path;
+}
+
+}  // namespace
+}  // namespace quor::ui
+
+namespace quor::ui {
+namespace {
+
+TEST(KeypadRules, KeysOneToEightCarryTheAlphabetInThreesNotATelephonesGroups) {
+  const char* groups[] = {"ABC", "DEF", "GHI", "JKL", "MNO", "PQR", "STU", "VWX"};
+  for (int key = 1; key <= 8; ++key) {
+    const KeyLetters l = LettersOfKey(key);
+    EXPECT_EQ(std::string({l.first, l.second, l.third}), groups[key - 1]) << key;
+  }
+  EXPECT_EQ(LettersOfKey(0).first, 0);
+  EXPECT_EQ(LettersOfKey(9).first, 0);
+}
+
+// Presses keys (1..9; 10 sets the flag; -1 is the letter delete) from an
+// empty box and returns the text and the flag after each press.
+std::vector<std::pair<std::string, bool>> Press(std::initializer_list<int> keys,
+                                                LetterEntry entry = {}) {
+  std::vector<std::pair<std::string, bool>> out;
+  for (int key : keys) {
+    if (key == 10) {
+      entry.nextLetterPending = true;
+    } else if (key == -1) {
+      entry = DeleteLetter(entry);
+    } else if (key == 9) {
+      entry = CycleYZ(entry);
+    } else {
+      const KeyLetters l = LettersOfKey(key);
+      entry = CycleLetter(entry, l.first, l.second, l.third);
+    }
+    out.emplace_back(entry.text, entry.nextLetterPending);
+  }
+  return out;
+}
+
+TEST(KeypadRules, MultiTapCyclesAppendsAndDeletes) {
+  using R = std::vector<std::pair<std::string, bool>>;
+  EXPECT_EQ(Press({1, 1, 1, 1}), (R{{"A", false}, {"B", false}, {"C", false}, {"A", false}}));
+  EXPECT_EQ(Press({1, 10, 1}), (R{{"A", false}, {"A", true}, {"AA", false}}));
+  EXPECT_EQ(Press({1, 2}), (R{{"A", false}, {"D", false}}));  // replaced, not appended
+  EXPECT_EQ(Press({9, 9, 9}), (R{{"Y", false}, {"Z", false}, {"Y", false}}));
+  EXPECT_EQ(Press({1, 9, 9}), (R{{"A", false}, {"Y", false}, {"Z", false}}));
+  EXPECT_EQ(Press({9, 1}), (R{{"Y", false}, {"A", false}}));
+  // The flag on an empty box: the first key sets its letter and the flag
+  // stays, so the next key appends.
+  EXPECT_EQ(Press({10, 1, 2}), (R{{"", true}, {"A", true}, {"AD", false}}));
+  EXPECT_EQ(Press({10, 9, 9}), (R{{"", true}, {"Y", true}, {"YY", false}}));
+  // The delete clears the flag and an empty box stays empty.
+  EXPECT_EQ(Press({3, 10, -1, 3}), (R{{"G", false}, {"G", true}, {"", false}, {"G", false}}));
+  EXPECT_EQ(Press({-1}), (R{{"", false}}));
+  // Nothing bounds the program's own text: a ninth letter is kept.
+  LetterEntry eight{"ABCDEFGH", true};
+  EXPECT_EQ(Press({5}, eight), (R{{"ABCDEFGHM", false}}));
+}
+
+TEST(KeypadRules, OnlyKeypadTextIsLettersOrDigits) {
+  EXPECT_TRUE(KeypadLetters("AZ"));
+  EXPECT_FALSE(KeypadLetters(""));
+  EXPECT_FALSE(KeypadLetters("a"));
+  EXPECT_FALSE(KeypadLetters("A%"));
+  EXPECT_FALSE(KeypadLetters("A\""));
+  EXPECT_TRUE(KeypadDigits("10023"));
+  EXPECT_FALSE(KeypadDigits(""));
+  EXPECT_FALSE(KeypadDigits("1 or 1=1"));
+  EXPECT_FALSE(KeypadDigits("１"));
 }
 
 }  // namespace

@@ -64,6 +64,8 @@ class ScreenFixture {
   ~ScreenFixture();
 
   MainWindow& Window() { return *window_; }
+  // The recording peer (ServerKind::kRecordingPeer only).
+  data::test::RecordingPeer& Peer() { return *peer_; }
   // The statements the server received for one provider, in order (UTF-8),
   // from the recording peer or from the program's request log.
   std::vector<std::string> Statements(const std::string& provider);
