@@ -23,18 +23,27 @@ int main(int argc, char** argv) {
     // The kiosk window is the only window; closing it ends the program.
     application.setQuitOnLastWindowClosed(true);
 
-    // A stop request that comes while the window is still being created (the
-    // missing-file message may be up) ends the message and lets the creation
-    // finish; the window is then closed at once, never shown.
+    // A stop request first ends any message box that is up (the missing-file
+    // message while the window is created, the connection message while it
+    // is shown): a box is a window of its own and would keep the program
+    // alive. Then the window closes; one still being created is closed at
+    // once when its creation is done, never shown.
     bool stopBeforeShow = false;
     quor::app::SignalBridge signalBridge([&stopBeforeShow] {
+      for (int boxes = 0; boxes < 16; ++boxes) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr) break;
+        modal->close();
+      }
       quor::ui::MainWindow* window = quor::ui::MainForm();
       if (window != nullptr && window->isVisible()) {
-        window->close();
+        // Queued: a box that was up inside the window's show step returns
+        // into that step, and a close before the show has finished would be
+        // undone by it.
+        QMetaObject::invokeMethod(window, &QWidget::close, Qt::QueuedConnection);
         return;
       }
       stopBeforeShow = true;
-      if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
     });
 
     quor::ui::MessageBoxNotifier notifier;

@@ -25,7 +25,7 @@ LetterEntry CycleLetter(LetterEntry entry, char first, char second, char third) 
 
 LetterEntry CycleYZ(LetterEntry entry) {
   if (entry.text.empty()) {
-    entry.text = "Y";
+    entry.text.assign(1, 'Y');
   } else if (entry.nextLetterPending) {
     entry.text.push_back('Y');
     entry.nextLetterPending = false;

@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# screenshots.sh BIN_DIR OUT_DIR [SCENE...]
+# Takes the README's pictures of the real terminal: a private Xvfb, the demo
+# catalogue (made once under OUT_DIR/../../build-shots unless QUOR_SHOT_DEMO
+# names one), quorvod-server on a loopback address of its own at port 211,
+# the terminal from a room folder pointed at it, then xdotool touches at the
+# controls' places and one PNG per scene. Scenes: singers songs types number
+# letters (all by default). Needs xdotool and ImageMagick's import.
+set -euo pipefail
+BIN=$(cd "$1" && pwd)
+OUT=$(mkdir -p "$2" && cd "$2" && pwd)
+shift 2
+SCENES=("$@")
+[ ${#SCENES[@]} -gt 0 ] || SCENES=(singers songs types number letters)
+log() { printf '\033[1m[shots]\033[0m %s\n' "$*"; }
+
+WORK=$(mktemp -d /tmp/quorvod-shots-XXXXXX)
+DEMO=${QUOR_SHOT_DEMO:-$WORK/demo}
+if [ ! -f "$DEMO/catalogue.db" ]; then
+  log "making the demo catalogue in $DEMO"
+  QT_QPA_PLATFORM=offscreen "$BIN/quorvod-make-demo" "$DEMO" --no-video >/dev/null
+fi
+
+# A display and a loopback address nobody else uses.
+n=150
+while [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ]; do n=$((n + 1)); done
+ADDR=127.0.$((RANDOM % 200 + 20)).$((RANDOM % 200 + 20))
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  [ -n "${QUOR_SHOT_KEEP:-}" ] && log "kept $WORK" || rm -rf "$WORK"
+}
+trap cleanup EXIT
+Xvfb :$n -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
+export DISPLAY=:$n
+
+"$BIN/quorvod-server" --db "$DEMO/catalogue.db" --bind "$ADDR" --port 211 \
+  --log "$WORK/server.log" >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do grep -q listening "$WORK/server.log" 2>/dev/null && break; sleep 0.1; done
+
+ROOM=$WORK/room
+mkdir -p "$ROOM/Photo"
+cp "$BIN/quorvod" "$BIN/libdsengine.so" "$BIN/libreeldrv-sim.so" "$ROOM/"
+cp -r "$BIN/Photo/." "$ROOM/Photo/"
+[ -d "$DEMO/Photo" ] && cp -r "$DEMO/Photo/." "$ROOM/Photo/"
+printf '[Drivers32]\nreeldrv=libreeldrv-sim.so\n' > "$ROOM/drivers.ini"
+printf '[LyraboxSet]\nRoomName=Room1\nServerName=quorvod\nServerIP=%s\n' "$ADDR" > "$ROOM/VODSet.ini"
+
+start_terminal() {
+  QUORVOD_DRIVER_LOG=$WORK/driver.log "$ROOM/quorvod" >"$WORK/terminal.log" 2>&1 &
+  terminal=$!
+  for _ in $(seq 100); do
+    xdotool search --name 'QuorVOD' >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+  sleep 1.5
+}
+stop_terminal() {
+  kill "$terminal" 2>/dev/null || true
+  wait "$terminal" 2>/dev/null || true
+}
+# A touch at a control's middle (window client coordinates = screen ones).
+touch() { xdotool mousemove "$1" "$2" click 1; sleep "${3:-0.4}"; }
+shot() {
+  sleep 0.5
+  import -display "$DISPLAY" -window root "$OUT/$1.png"
+  log "wrote $OUT/$1.png"
+}
+# Control middles, from the window's layout table.
+SELECT_Y=(0 106 168 233 296 360 424)
+ROW_Y=(0 92 148 204 260 316 372 428)
+key() {  # keypad key 1..10
+  local k=$1 x y
+  if [ "$k" -le 5 ]; then
+    x=$((300 + 28 + 48 * (k - 1))); y=88
+  else
+    x=$((300 + 29 + 48 * (k - 6))); y=140
+  fi
+  touch "$x" "$y" 0.2
+}
+
+for scene in "${SCENES[@]}"; do
+  start_terminal
+  case $scene in
+    singers)  # the male singers' first photo page
+      touch 100 "${SELECT_Y[1]}"; touch 237 115; shot singers ;;
+    songs)  # a singer's songs with two of them queued (blue)
+      touch 100 "${SELECT_Y[1]}"; touch 237 264; touch 368 129
+      touch 397 "${ROW_Y[2]}"; touch 397 "${ROW_Y[4]}"; shot songs ;;
+    types)  # the type buttons and the first page of 流行
+      touch 100 "${SELECT_Y[2]}"; touch 237 73; shot types ;;
+    number)  # the number keypad with three digits typed
+      touch 100 "${SELECT_Y[4]}"; touch 237 392; key 1; key 10; key 2; shot number ;;
+    letters)  # the letter keypad: "GA" (key 3, next, key 1)
+      touch 100 "${SELECT_Y[4]}"; touch 237 133; key 3; key 10; key 1; shot letters ;;
+    *) log "unknown scene $scene" ;;
+  esac
+  stop_terminal
+done
