@@ -162,6 +162,11 @@ class MainWindow : public QWidget {
   void songlistLabel5Click();
   void songlistLabel6Click();
   void songlistLabel7Click();
+  void selectBitBtn6Click();
+  void selectedsongBitBtn1Click();
+  void selectedsongBitBtn2Click();
+  // Draws the queue view again after the queue changed (the player's buttons).
+  void RedrawQueuePage();
 
   // A remote-control key arrived (its RemoteKeyId).
   void WMHotKey(int remoteKeyId);

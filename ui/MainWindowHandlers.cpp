@@ -72,6 +72,9 @@ constexpr ClickRow kClickTable[] = {
     {"songlistLabel5", &MainWindow::songlistLabel5Click},
     {"songlistLabel6", &MainWindow::songlistLabel6Click},
     {"songlistLabel7", &MainWindow::songlistLabel7Click},
+    {"selectBitBtn6", &MainWindow::selectBitBtn6Click},
+    {"selectedsongBitBtn1", &MainWindow::selectedsongBitBtn1Click},
+    {"selectedsongBitBtn2", &MainWindow::selectedsongBitBtn2Click},
 };
 
 // The change handlers of the keypad's two boxes: they run when the text
@@ -274,6 +277,20 @@ void MainWindow::songlistLabel6Click() {
 }
 void MainWindow::songlistLabel7Click() {
   Screen().songList.songlistLabelClick(7);
+}
+
+void MainWindow::selectBitBtn6Click() {
+  Screen().selectedSongs.selectBitBtn6Click();
+}
+void MainWindow::selectedsongBitBtn1Click() {
+  Screen().selectedSongs.selectedsongBitBtn1Click();
+}
+void MainWindow::selectedsongBitBtn2Click() {
+  Screen().selectedSongs.selectedsongBitBtn2Click();
+}
+
+void MainWindow::RedrawQueuePage() {
+  Screen().selectedSongs.RedrawQueuePage();
 }
 
 }  // namespace quor::ui

@@ -39,6 +39,9 @@ Screens::Screens(MainWindow& window, data::DataModule& dataModule, std::string p
       singerPages(PhotoSlotsOf(window), window.Groups(), songList, *dataModule.singerClientDataSet,
                   *dataModule.songClientDataSet, std::move(programFolder)),
       search(KeypadOf(window), window.State(), window.Groups(), songList,
-             *dataModule.songClientDataSet, &window) {}
+             *dataModule.songClientDataSet, &window),
+      selectedSongs(window.State(), window.Groups(), songList) {
+  songList.AttachQueue(selectedSongs);
+}
 
 }  // namespace quor::ui

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "ui/Search.h"
+#include "ui/SelectedSongs.h"
 #include "ui/SingerPages.h"
 #include "ui/SongList.h"
 
@@ -25,6 +26,7 @@ struct Screens {
   SongList songList;
   SingerPages singerPages;
   Search search;
+  SelectedSongs selectedSongs;
 };
 
 }  // namespace quor::ui

@@ -71,19 +71,17 @@ void SongList::NextSongPage() {
 }
 
 void SongList::songlistprevBitBtn1Click() {
-  if (state_.QueueView) {
-    // The queue view pages the queue itself (the selected-song list).
-    return;
-  }
-  PreviousSongPage();
+  if (!state_.QueueView)
+    PreviousSongPage();
+  else if (queue_ != nullptr)
+    queue_->PreviousSongPage();
 }
 
 void SongList::songlistnextBitBtn2Click() {
-  if (state_.QueueView) {
-    // The queue view pages the queue itself (the selected-song list).
-    return;
-  }
-  NextSongPage();
+  if (!state_.QueueView)
+    NextSongPage();
+  else if (queue_ != nullptr)
+    queue_->NextSongPage();
 }
 
 void SongList::songlistLabelClick(int n) {

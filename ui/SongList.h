@@ -20,6 +20,15 @@ class ClientDataSet;
 
 namespace quor::ui {
 
+// The queue view's own paging, which the page buttons run while the rows
+// show the queue.
+class QueuePaging {
+ public:
+  virtual ~QueuePaging() = default;
+  virtual void PreviousSongPage() = 0;
+  virtual void NextSongPage() = 0;
+};
+
 // The controls of the song list: rows[1] to rows[7] (rows[0] unused) and
 // the two page buttons.
 struct SongRowControls {
@@ -33,6 +42,10 @@ class SongList {
   // songs is songClientDataSet: its row cursor is the catalogue page state.
   SongList(SongRowControls controls, SharedState& state, ControlGroups& groups,
            data::ClientDataSet& songs);
+
+  // The queue view whose pages the page buttons turn while QueueView is
+  // set (it is built after this class: the two call each other).
+  void AttachQueue(QueuePaging& queue) { queue_ = &queue; }
 
   // Shows or hides the seven rows together with the two page buttons.
   void SetSongRowsVisible(bool show);
@@ -73,6 +86,7 @@ class SongList {
   SharedState& state_;
   ControlGroups& groups_;
   data::ClientDataSet& songs_;
+  QueuePaging* queue_ = nullptr;
 };
 
 }  // namespace quor::ui

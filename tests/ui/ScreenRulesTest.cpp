@@ -5,6 +5,7 @@
 
 #include "ui/Keypad.h"
 #include "ui/Paging.h"
+#include "ui/QueueRules.h"
 #include "ui/SingerPages.h"
 #include "ui/SongEntry.h"
 
@@ -131,6 +132,65 @@ TEST(KeypadRules, OnlyKeypadTextIsLettersOrDigits) {
   EXPECT_FALSE(KeypadDigits(""));
   EXPECT_FALSE(KeypadDigits("1 or 1=1"));
   EXPECT_FALSE(KeypadDigits("１"));
+}
+
+}  // namespace
+}  // namespace quor::ui
+
+namespace quor::ui {
+namespace {
+
+std::vector<std::string> Queue(int n) {
+  std::vector<std::string> q;
+  for (int i = 0; i < n; ++i) q.push_back(std::to_string(i));
+  return q;
+}
+
+TEST(QueueRules, ThePickNamesAnEntryOfThePageShownOrNothing) {
+  struct Case {
+    std::size_t size;
+    int page, cursor;
+    std::optional<std::size_t> picked;
+  };
+  const Case cases[] = {
+      {8, 1, 1, 0},
+      {8, 1, 7, 6},
+      {8, 2, 1, 7},
+      {8, 2, 2, std::nullopt},  // an empty row of the last page
+      {14, 2, 3, 9},
+      {14, 2, 7, 13},
+      {21, 3, 1, 14},
+      {5, 1, 0, std::nullopt},  // no pick
+      {0, 1, 1, std::nullopt},  // an empty queue
+      {5, 1, 8, std::nullopt},
+      {5, 0, 1, std::nullopt},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(PickedEntry(c.size, c.page, c.cursor), c.picked)
+        << c.size << " entries, page " << c.page << " row " << c.cursor;
+}
+
+TEST(QueueRules, MoveToFrontShiftsOnlyTheEntriesBefore) {
+  std::vector<std::string> q = Queue(14);
+  MoveToFront(q, 9);
+  EXPECT_EQ(q, (std::vector<std::string>{"9", "0", "1", "2", "3", "4", "5", "6", "7", "8", "10",
+                                         "11", "12", "13"}));
+  q = Queue(3);
+  MoveToFront(q, 0);
+  EXPECT_EQ(q, Queue(3));
+  MoveToFront(q, 3);  // outside: unchanged
+  EXPECT_EQ(q, Queue(3));
+}
+
+TEST(QueueRules, TheDeleteGoesBackAPageOnlyForRowOneOfAQueueEndingOneShort) {
+  EXPECT_EQ(PageAfterDelete(2, 1, 7), 2);   // 8 entries, page 2 row 1: 14 - 7 = 7
+  EXPECT_EQ(PageAfterDelete(2, 1, 13), 1);  // 14 entries: 14 - 13 = 1
+  EXPECT_EQ(PageAfterDelete(3, 1, 20), 2);  // 21 entries
+  EXPECT_EQ(PageAfterDelete(2, 3, 13), 2);  // row 3: no correction
+  // 7 entries, page 1 row 1: the queue also ends one short, but there is no
+  // page 0 to go back to (the view would not be redrawn at all).
+  EXPECT_EQ(PageAfterDelete(1, 1, 6), 1);
+  EXPECT_EQ(PageAfterDelete(1, 2, 6), 1);
 }
 
 }  // namespace
