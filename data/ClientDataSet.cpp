@@ -9,6 +9,7 @@
 
 #include "data/DataSetInternal.h"
 #include "data/Engine.h"
+#include "platform/AsciiCase.h"
 #include "platform/Codepage.h"
 #include "remote/Errors.h"
 #include "remote/SafeArray.h"
@@ -272,7 +273,7 @@ void ClientDataSet::BuildFields() {
   if (!descs.empty()) Check(store_->GetFieldDescs(descs.data()));
   auto taken = [&](const std::string& n) {
     return std::any_of(fieldDefs_.begin(), fieldDefs_.end(),
-                       [&](const FieldDef& d) { return SameNameNoCase(d.name, n); });
+                       [&](const FieldDef& d) { return platform::EqualsNoCase(d.name, n); });
   };
   for (engine::DSFieldDesc& desc : descs) {
     desc.name[engine::kFieldNameSize - 1] = '\0';
@@ -444,7 +445,7 @@ int ClientDataSet::RecordCount() {
 
 Field* ClientDataSet::FindField(std::string_view nameGbk) {
   for (auto& f : fields_)
-    if (SameNameNoCase(f->FieldName(), nameGbk)) return f.get();
+    if (platform::EqualsNoCase(f->FieldName(), nameGbk)) return f.get();
   return nullptr;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/AsciiCase.h"
 #include "platform/Codepage.h"
 #include "remote/SafeArray.h"
 
@@ -18,26 +19,18 @@ bool IsNameByte(unsigned char c) {
 
 Param* FindParam(ParamList& params, std::string_view name) {
   for (Param& p : params)
-    if (SameNameNoCase(p.name, name)) return &p;
+    if (platform::EqualsNoCase(p.name, name)) return &p;
   return nullptr;
 }
 
 }  // namespace
-
-bool SameNameNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (lower(a[i]) != lower(b[i])) return false;
-  return true;
-}
 
 std::vector<std::string> ScanParamNames(std::string_view text) {
   std::vector<std::string> names;
   auto add = [&](std::string name) {
     if (name.empty()) return;
     for (const std::string& n : names)
-      if (SameNameNoCase(n, name)) return;
+      if (platform::EqualsNoCase(n, name)) return;
     names.push_back(std::move(name));
   };
   char quote = 0;  // the quote character of the literal we are in, or 0
@@ -97,7 +90,7 @@ ParamList RebuildParams(std::string_view commandTextGbk, const ParamList& old) {
     Param p;
     p.name = std::move(name);
     for (const Param& o : old)
-      if (SameNameNoCase(o.name, p.name)) {
+      if (platform::EqualsNoCase(o.name, p.name)) {
         p.value = o.value;
         p.dataType = o.dataType;
         p.paramType = o.paramType;

@@ -2,7 +2,6 @@
 
 #include <dlfcn.h>
 #include <ini.h>
-#include <strings.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -12,6 +11,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/AsciiCase.h"
 #include "platform/Codepage.h"
 #include "platform/ProgramFolder.h"
 #include "platform/driver_api.h"
@@ -59,10 +59,7 @@ struct Lookup {
 int LookupHandler(void* user, const char* section, const char* name, const char* value) {
   auto* lookup = static_cast<Lookup*>(user);
   // The first entry wins, as with a private-profile read.
-  if (!lookup->found && lookup->section.size() == std::strlen(section) &&
-      lookup->key.size() == std::strlen(name) &&
-      ::strncasecmp(section, lookup->section.data(), lookup->section.size()) == 0 &&
-      ::strncasecmp(name, lookup->key.data(), lookup->key.size()) == 0) {
+  if (!lookup->found && EqualsNoCase(section, lookup->section) && EqualsNoCase(name, lookup->key)) {
     lookup->value = value;
     lookup->found = true;
   }

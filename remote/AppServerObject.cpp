@@ -3,6 +3,7 @@
 #include <array>
 #include <string_view>
 
+#include "platform/AsciiCase.h"
 #include "platform/Codepage.h"
 
 namespace quor::remote {
@@ -25,16 +26,6 @@ constexpr std::array<Member, 7> kMembers = {{
 struct BadArgument {
   HRESULT code;
 };
-
-char16_t Lower(char16_t c) {
-  return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
-}
-bool SameName(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
-}
 
 // The value an argument carries, through its reference if it has one.
 const Variant& ValueOf(const Variant& arg) {
@@ -83,7 +74,7 @@ HRESULT AppServerObject::GetIDsOfNames(const platform::Guid& /*iid*/, const std:
   for (std::uint32_t i = 0; i < count; ++i) {
     ids[i] = -1;  // DISPID_UNKNOWN
     for (const Member& m : kMembers)
-      if (SameName(names[i], m.name)) ids[i] = m.dispId;
+      if (platform::EqualsNoCase(names[i], m.name)) ids[i] = m.dispId;
     if (ids[i] == -1) hr = DISP_E_UNKNOWNNAME;
   }
   return hr;

@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "platform/AsciiCase.h"
 #include "platform/Codepage.h"
 #include "remote/Remote.h"
 #include "server/RequestLog.h"
@@ -35,15 +36,6 @@ constexpr Operation kOperations[] = {
     {u"AS_RowRequest", remote::kDispId_AS_RowRequest, 4},
     {u"AS_Execute", remote::kDispId_AS_Execute, 4},
 };
-
-bool SameName(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
 
 // A failure of the call's form rather than of the operation: the HRESULT the
 // caller gets instead of an exception description.
@@ -122,7 +114,7 @@ HRESULT AppServerObject::GetIDsOfNames(const platform::Guid&, const std::u16stri
   for (std::uint32_t i = 0; i < count; ++i) {
     ids[i] = -1;  // DISPID_UNKNOWN
     for (const Operation& op : kOperations) {
-      if (SameName(names[i], op.name)) ids[i] = op.dispId;
+      if (platform::EqualsNoCase(names[i], op.name)) ids[i] = op.dispId;
     }
     if (ids[i] == -1) hr = remote::DISP_E_UNKNOWNNAME;
   }
@@ -201,7 +193,7 @@ void AppServerObject::Dispatch(std::int32_t dispId, std::vector<Variant>& a, Var
 // Provider names compare without letter case, as component names do.
 Provider& AppServerObject::Find(const std::u16string& providerName) {
   for (std::size_t i = 0; i < providers_.size(); ++i) {
-    if (SameName(names16_[i], providerName)) return *providers_[i];
+    if (platform::EqualsNoCase(names16_[i], providerName)) return *providers_[i];
   }
   throw Exception("Provider not found: " + platform::Utf16ToUtf8(providerName));
 }

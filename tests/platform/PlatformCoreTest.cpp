@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <clocale>
+
+#include "platform/AsciiCase.h"
 #include "platform/Codepage.h"
 #include "platform/Ticks.h"
 
@@ -36,6 +39,23 @@ TEST(Codepage, Utf8Bridges) {
   EXPECT_EQ(GbkToUtf8("\xC1\xF7\xD0\xD0"), "流行");
   EXPECT_EQ(Utf8ToUtf16("国语"), u"国语");
   EXPECT_EQ(Utf16ToUtf8(u"国语"), "国语");
+}
+
+TEST(AsciiCase, FoldsAsciiLettersAndNothingElse) {
+  EXPECT_TRUE(EqualsNoCase("songDataSetProvider", "SONGDATASETPROVIDER"));
+  EXPECT_TRUE(EqualsNoCase(u"AS_GetRecords", u"as_getrecords"));
+  EXPECT_FALSE(EqualsNoCase("Path", "Paths"));
+  EXPECT_FALSE(EqualsNoCase("a", ""));
+  // '@' + 32 is '`' and '[' + 32 is '{': only A to Z fold.
+  EXPECT_FALSE(EqualsNoCase("@[", "`{"));
+  // GBK bytes 0xC1 and 0xE1 are lead bytes of different characters; U+00C9
+  // and U+00E9 are different letters to a name lookup. No locale changes that.
+  std::setlocale(LC_ALL, "C.UTF-8");
+  EXPECT_FALSE(EqualsNoCase("\xC1\xF7", "\xE1\xF7"));
+  EXPECT_FALSE(EqualsNoCase(u"\u00C9", u"\u00E9"));
+  std::setlocale(LC_ALL, "C");
+  EXPECT_EQ(AsciiLower('Q'), 'q');
+  EXPECT_EQ(AsciiLower(u'\u00C9'), u'\u00C9');
 }
 
 TEST(Ticks, DifferenceSurvivesTheWrap) {
