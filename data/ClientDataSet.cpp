@@ -26,19 +26,8 @@ using internal::kMissingProvider;
 constexpr std::int32_t kOptionFieldDescriptions = 1;
 constexpr std::int32_t kOptionReset = 2;
 
-// A column's name, at most 32 characters (a double-byte character counts
-// once and is never cut in half).
-std::string CutName(const char* name) {
-  const std::string_view s(name);
-  std::size_t i = 0;
-  int chars = 0;
-  while (i < s.size() && chars < 32) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    i += (c >= 0x81 && c <= 0xFE && i + 1 < s.size()) ? 2 : 1;
-    ++chars;
-  }
-  return std::string(s.substr(0, i));
-}
+// A field name holds at most this many characters of its column's name.
+constexpr std::size_t kFieldNameChars = 32;
 
 FieldKind KindOf(engine::FieldType type) {
   switch (type) {
@@ -278,7 +267,7 @@ void ClientDataSet::BuildFields() {
   for (engine::DSFieldDesc& desc : descs) {
     desc.name[engine::kFieldNameSize - 1] = '\0';
     FieldDef def;
-    const std::string base = CutName(desc.name);
+    const std::string base(platform::GbkCutChars(desc.name, kFieldNameChars));
     def.name = base;
     for (int i = 1; taken(def.name); ++i) def.name = base + "_" + std::to_string(i);
     def.kind = KindOf(desc.type);

@@ -9,10 +9,6 @@
 namespace quor::data {
 namespace {
 
-bool IsLeadByte(unsigned char c) {
-  return c >= 0x81 && c <= 0xFE;
-}
-
 bool IsNameByte(unsigned char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
 }
@@ -38,8 +34,8 @@ std::vector<std::string> ScanParamNames(std::string_view text) {
   const std::size_t n = text.size();
   while (i < n) {
     const auto c = static_cast<unsigned char>(text[i]);
-    if (IsLeadByte(c) && i + 1 < n) {  // a double-byte character, both bytes at once
-      i += 2;
+    if (const std::size_t length = platform::GbkCharLength(text, i); length > 1) {
+      i += length;  // a Chinese character, all its bytes at once
       continue;
     }
     if (quote != 0) {
@@ -70,8 +66,8 @@ std::vector<std::string> ScanParamNames(std::string_view text) {
     }
     while (j < n) {
       const auto b = static_cast<unsigned char>(text[j]);
-      if (IsLeadByte(b) && j + 1 < n) {
-        j += 2;
+      if (const std::size_t length = platform::GbkCharLength(text, j); length > 1) {
+        j += length;
       } else if (IsNameByte(b)) {
         ++j;
       } else {

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <limits>
 
-#include "engine/TextLimit.h"
 #include "platform/Codepage.h"
 
 namespace quor::engine {
@@ -111,7 +110,8 @@ void Store::TakeFields(const PacketReader& reader) {
   std::uint32_t at = kRowBufferHeader + static_cast<std::uint32_t>(fields_.size());
   for (const FieldInfo& f : fields_) {
     std::string gbk = platform::Utf8ToGbk(f.name);
-    if (gbk.size() >= kFieldNameSize) gbk = TruncateGbk(gbk, kFieldNameSize - 1);
+    if (gbk.size() >= kFieldNameSize)
+      gbk = std::string(platform::GbkCutBytes(gbk, kFieldNameSize - 1));
     namesGbk_.push_back(std::move(gbk));
     slotOffset_.push_back(at);
     at += FixedWidth(f.type) != 0 ? FixedWidth(f.type) : 2 + f.size;
@@ -299,7 +299,7 @@ Status Store::GetStatusMessage(Status status, char* buffer, std::uint32_t buffer
     const auto it = messages_.find(status);
     std::string text =
         it != messages_.end() ? platform::Utf8ToGbk(it->second) : GenericMessage(status);
-    if (text.size() >= bufferSize) text = TruncateGbk(text, bufferSize - 1);
+    if (text.size() >= bufferSize) text = std::string(platform::GbkCutBytes(text, bufferSize - 1));
     std::memcpy(buffer, text.data(), text.size());
     buffer[text.size()] = '\0';
     return kStatusOk;

@@ -41,6 +41,34 @@ TEST(Codepage, Utf8Bridges) {
   EXPECT_EQ(Utf16ToUtf8(u"国语"), "国语");
 }
 
+TEST(Codepage, CutsFallBetweenWholeCharacters) {
+  // "a", 歌 (two bytes), U+20000 (four bytes), "b".
+  const std::string text =
+      "a\xB8\xE8\x95\x32\x82\x36"
+      "b";
+  EXPECT_EQ(Utf16ToGbk(u"a歌\U00020000b"), text);
+  EXPECT_EQ(GbkCharLength(text, 0), 1u);
+  EXPECT_EQ(GbkCharLength(text, 1), 2u);
+  EXPECT_EQ(GbkCharLength(text, 3), 4u);
+  EXPECT_EQ(GbkCharLength(text, 7), 1u);
+  for (std::size_t max = 0; max <= text.size() + 1; ++max) {
+    const std::string_view cut = GbkCutBytes(text, max);
+    EXPECT_LE(cut.size(), max);
+    EXPECT_EQ(GbkToUtf16(cut).find(u'\uFFFD'), std::u16string::npos) << max;
+  }
+  EXPECT_EQ(GbkCutBytes(text, 6), "a\xB8\xE8");
+  EXPECT_EQ(GbkCutBytes(text, 7), "a\xB8\xE8\x95\x32\x82\x36");
+  EXPECT_EQ(GbkCutChars(text, 2), "a\xB8\xE8");
+  EXPECT_EQ(GbkCutChars(text, 3), "a\xB8\xE8\x95\x32\x82\x36");
+  EXPECT_EQ(GbkCutChars(text, 9), text);
+  // Broken text still cuts without reading past its end: a lead byte at the
+  // end, a four-byte form cut short, a digit second byte without the rest.
+  EXPECT_EQ(GbkCharLength("a\x81", 1), 1u);
+  EXPECT_EQ(GbkCharLength("\x95\x32\x82", 0), 2u);
+  EXPECT_EQ(GbkCharLength("\x95\x32xy", 0), 2u);
+  EXPECT_EQ(GbkCutChars("\x95\x32\x82", 2), "\x95\x32\x82");
+}
+
 TEST(AsciiCase, FoldsAsciiLettersAndNothingElse) {
   EXPECT_TRUE(EqualsNoCase("songDataSetProvider", "SONGDATASETPROVIDER"));
   EXPECT_TRUE(EqualsNoCase(u"AS_GetRecords", u"as_getrecords"));
