@@ -22,10 +22,6 @@ using internal::kClosedDataSet;
 using internal::kInvalidPacket;
 using internal::kMissingProvider;
 
-// AS_GetRecords options.
-constexpr std::int32_t kOptionFieldDescriptions = 1;
-constexpr std::int32_t kOptionReset = 2;
-
 // A field name holds at most this many characters of its column's name.
 constexpr std::size_t kFieldNameChars = 32;
 
@@ -186,8 +182,8 @@ void ClientDataSet::DoOpen() {
   if (!store_) {
     std::int32_t recsOut = 0;
     const remote::Variant packet =
-        RequestRecords(packetRecords_, kOptionFieldDescriptions, platform::GbkToUtf16(commandText_),
-                       PackParams(params_), recsOut);
+        RequestRecords(packetRecords_, remote::kOptionFieldDescriptions,
+                       platform::GbkToUtf16(commandText_), PackParams(params_), recsOut);
     if (packet.IsNull() || packet.IsEmpty()) Raise(kMissingProvider);
     if (!IsPacketForm(packet)) throw EDatabaseError(kInvalidPacket);
     providerEof_ = packetRecords_ != recsOut;
@@ -315,7 +311,7 @@ void ClientDataSet::DoClose(bool destroying) {
     try {
       if (!destroying && !noResetCall_) {
         std::int32_t recsOut = 0;
-        RequestRecords(0, kOptionReset, u"", remote::Variant(), recsOut);
+        RequestRecords(0, remote::kOptionReset, u"", remote::Variant(), recsOut);
       }
     } catch (...) {
       appServer_.reset();

@@ -2,7 +2,8 @@
 // The public face of remote/: the object model, data blocks, transport,
 // interpreter, connection and the server-side session.
 
-#include "remote/AppServerObject.h"
+#include "remote/AppServer.h"
+#include "remote/AppServerDispatcher.h"
 #include "remote/ClassRegistry.h"
 #include "remote/DataBlock.h"
 #include "remote/DataBlockInterpreter.h"

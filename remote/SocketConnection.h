@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "platform/Guid.h"
+#include "remote/AppServer.h"
 #include "remote/DataBlock.h"
 #include "remote/DataBlockInterpreter.h"
-#include "remote/Dispatch.h"
 #include "remote/SocketTransport.h"
 
 namespace quor::remote {

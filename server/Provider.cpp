@@ -108,11 +108,11 @@ void Provider::Reset() {
 RecordsAnswer Provider::GetRecords(std::int32_t count, std::int32_t options,
                                    std::string_view commandUtf8) {
   RecordsAnswer answer;
-  if ((options & kOptionReset) != 0) {
+  if ((options & remote::kOptionReset) != 0) {
     Reset();
     return answer;
   }
-  const bool start = (options & kOptionFieldDescriptions) != 0 || !commandUtf8.empty();
+  const bool start = (options & remote::kOptionFieldDescriptions) != 0 || !commandUtf8.empty();
   if (!start && !described_) {
     throw SqlError("No statement has been run on provider " + definition_.name +
                    "; the first request must ask for the field descriptions");
