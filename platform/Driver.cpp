@@ -1,6 +1,5 @@
 #include "platform/Driver.h"
 
-#include <dlfcn.h>
 #include <ini.h>
 #include <sys/stat.h>
 
@@ -14,6 +13,7 @@
 #include "platform/AsciiCase.h"
 #include "platform/Codepage.h"
 #include "platform/ProgramFolder.h"
+#include "platform/SharedLibrary.h"
 #include "platform/driver_api.h"
 
 namespace quor::platform {
@@ -115,18 +115,16 @@ DriverHandle OpenDriver(std::u16string_view driverName, std::u16string_view sect
                  section.c_str());
     return nullptr;
   }
-  // RTLD_NODELETE: the library is never unmapped (see CloseDriver).
-  void* module = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-  if (module == nullptr) {
-    const char* why = ::dlerror();
-    std::fprintf(stderr, "driver %s: %s\n", name.c_str(), why != nullptr ? why : library.c_str());
+  // Resident: the library is never unmapped (see CloseDriver).
+  SharedLibrary module;
+  if (!module.Open(library, SharedLibrary::Lifetime::kResident)) {
+    std::fprintf(stderr, "driver %s: %s\n", name.c_str(), module.Error().c_str());
     return nullptr;
   }
-  auto proc = reinterpret_cast<QuorDriverProc>(::dlsym(module, QUOR_DRIVER_PROC_SYMBOL));
+  auto proc = module.Function<QuorDriverProc>(QUOR_DRIVER_PROC_SYMBOL);
   if (proc == nullptr) {
     std::fprintf(stderr, "driver %s: %s exports no %s\n", name.c_str(), library.c_str(),
                  QUOR_DRIVER_PROC_SYMBOL);
-    ::dlclose(module);
     return nullptr;
   }
   QuorDriverOpenInfo info{};
@@ -136,9 +134,9 @@ DriverHandle OpenDriver(std::u16string_view driverName, std::u16string_view sect
   info.sectionName = section.c_str();
   info.libraryPath = library.c_str();
   const std::intptr_t id = proc(0, kDrvOpen, reinterpret_cast<std::intptr_t>(&info), lParam2);
-  // The reference from this dlopen is dropped; RTLD_NODELETE keeps the code
+  // The reference of this load is dropped; being resident keeps the code
   // mapped for the instance.
-  ::dlclose(module);
+  module.Close();
   if (id == 0) {
     std::fprintf(stderr, "driver %s: %s refused to open\n", name.c_str(), library.c_str());
     return nullptr;

@@ -150,3 +150,35 @@ TEST(Guid, ParsesAndPrintsBracedText) {
 
 }  // namespace
 }  // namespace quor::platform
+
+#include "platform/SharedLibrary.h"
+
+namespace quor::platform {
+namespace {
+
+TEST(SharedLibrary, LoadsFindsSymbolsAndSaysWhyNot) {
+  SharedLibrary missing;
+  EXPECT_FALSE(missing.Open("/nonexistent/libquor-none.so"));
+  EXPECT_FALSE(missing.IsOpen());
+  EXPECT_NE(missing.Error().find("libquor-none.so"), std::string::npos) << missing.Error();
+  EXPECT_EQ(missing.Symbol("cos"), nullptr);
+
+  SharedLibrary math;
+  ASSERT_TRUE(math.Open("libm.so.6")) << math.Error();
+  using Cos = double (*)(double);
+  const Cos cosine = math.Function<Cos>("cos");
+  ASSERT_NE(cosine, nullptr);
+  EXPECT_DOUBLE_EQ(cosine(0.0), 1.0);
+  EXPECT_EQ(math.Symbol("quor_no_such_symbol"), nullptr);
+  EXPECT_NE(math.Error().find("quor_no_such_symbol"), std::string::npos) << math.Error();
+
+  SharedLibrary moved = std::move(math);
+  EXPECT_TRUE(moved.IsOpen());
+  EXPECT_EQ(moved.Path(), "libm.so.6");
+  moved.Close();
+  EXPECT_FALSE(moved.IsOpen());
+  EXPECT_EQ(moved.Symbol("cos"), nullptr);
+}
+
+}  // namespace
+}  // namespace quor::platform
