@@ -182,3 +182,42 @@ TEST(SharedLibrary, LoadsFindsSymbolsAndSaysWhyNot) {
 
 }  // namespace
 }  // namespace quor::platform
+
+#include <poll.h>
+#include <unistd.h>
+
+#include "platform/EventFd.h"
+#include "platform/Socket.h"
+
+namespace quor::platform {
+namespace {
+
+TEST(WaitFd, WaitsOnSeveralDescriptorsAndFailsInsteadOfSpinning) {
+  EventFd a, b, cancel;
+  WaitItem items[2] = {{a.Fd(), POLLIN, true}, {b.Fd(), POLLIN, true}};
+  int err = -1;
+  EXPECT_EQ(WaitFd(items, 10, cancel.Fd(), err), WaitResult::kTimeout);
+  EXPECT_EQ(err, 0);
+
+  b.Signal();
+  EXPECT_EQ(WaitFd(items, -1, cancel.Fd(), err), WaitResult::kReady);
+  EXPECT_FALSE(items[0].ready);
+  EXPECT_TRUE(items[1].ready);
+  a.Signal();
+  EXPECT_EQ(WaitFd(items, -1, -1, err), WaitResult::kReady);
+  EXPECT_TRUE(items[0].ready && items[1].ready);
+
+  cancel.Signal();  // being told to stop wins over ready descriptors
+  EXPECT_EQ(WaitFd(items, -1, cancel.Fd(), err), WaitResult::kCancelled);
+
+  // A descriptor that is not open fails the wait at once, with its reason.
+  const int closed = ::dup(a.Fd());
+  ::close(closed);
+  WaitItem broken[2] = {{b.Fd(), POLLIN, false}, {closed, POLLIN, false}};
+  EXPECT_EQ(WaitFd(broken, -1, -1, err), WaitResult::kError);
+  EXPECT_EQ(err, EBADF);
+  EXPECT_EQ(WaitFd(closed, POLLIN, -1, -1, err), WaitResult::kError);
+}
+
+}  // namespace
+}  // namespace quor::platform
