@@ -9,6 +9,7 @@
 
 #include "data/DataSetInternal.h"
 #include "data/Engine.h"
+#include "platform/AsciiCase.h"
 #include "platform/Codepage.h"
 #include "remote/Errors.h"
 #include "remote/SafeArray.h"
@@ -21,23 +22,8 @@ using internal::kClosedDataSet;
 using internal::kInvalidPacket;
 using internal::kMissingProvider;
 
-// AS_GetRecords options.
-constexpr std::int32_t kOptionFieldDescriptions = 1;
-constexpr std::int32_t kOptionReset = 2;
-
-// A column's name, at most 32 characters (a double-byte character counts
-// once and is never cut in half).
-std::string CutName(const char* name) {
-  const std::string_view s(name);
-  std::size_t i = 0;
-  int chars = 0;
-  while (i < s.size() && chars < 32) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    i += (c >= 0x81 && c <= 0xFE && i + 1 < s.size()) ? 2 : 1;
-    ++chars;
-  }
-  return std::string(s.substr(0, i));
-}
+// A field name holds at most this many characters of its column's name.
+constexpr std::size_t kFieldNameChars = 32;
 
 FieldKind KindOf(engine::FieldType type) {
   switch (type) {
@@ -196,8 +182,8 @@ void ClientDataSet::DoOpen() {
   if (!store_) {
     std::int32_t recsOut = 0;
     const remote::Variant packet =
-        RequestRecords(packetRecords_, kOptionFieldDescriptions, platform::GbkToUtf16(commandText_),
-                       PackParams(params_), recsOut);
+        RequestRecords(packetRecords_, remote::kOptionFieldDescriptions,
+                       platform::GbkToUtf16(commandText_), PackParams(params_), recsOut);
     if (packet.IsNull() || packet.IsEmpty()) Raise(kMissingProvider);
     if (!IsPacketForm(packet)) throw EDatabaseError(kInvalidPacket);
     providerEof_ = packetRecords_ != recsOut;
@@ -272,12 +258,12 @@ void ClientDataSet::BuildFields() {
   if (!descs.empty()) Check(store_->GetFieldDescs(descs.data()));
   auto taken = [&](const std::string& n) {
     return std::any_of(fieldDefs_.begin(), fieldDefs_.end(),
-                       [&](const FieldDef& d) { return SameNameNoCase(d.name, n); });
+                       [&](const FieldDef& d) { return platform::EqualsNoCase(d.name, n); });
   };
   for (engine::DSFieldDesc& desc : descs) {
     desc.name[engine::kFieldNameSize - 1] = '\0';
     FieldDef def;
-    const std::string base = CutName(desc.name);
+    const std::string base(platform::GbkCutChars(desc.name, kFieldNameChars));
     def.name = base;
     for (int i = 1; taken(def.name); ++i) def.name = base + "_" + std::to_string(i);
     def.kind = KindOf(desc.type);
@@ -325,7 +311,7 @@ void ClientDataSet::DoClose(bool destroying) {
     try {
       if (!destroying && !noResetCall_) {
         std::int32_t recsOut = 0;
-        RequestRecords(0, kOptionReset, u"", remote::Variant(), recsOut);
+        RequestRecords(0, remote::kOptionReset, u"", remote::Variant(), recsOut);
       }
     } catch (...) {
       appServer_.reset();
@@ -444,7 +430,7 @@ int ClientDataSet::RecordCount() {
 
 Field* ClientDataSet::FindField(std::string_view nameGbk) {
   for (auto& f : fields_)
-    if (SameNameNoCase(f->FieldName(), nameGbk)) return f.get();
+    if (platform::EqualsNoCase(f->FieldName(), nameGbk)) return f.get();
   return nullptr;
 }
 

@@ -22,7 +22,7 @@
 
 #include "data/Params.h"
 #include "engine/api/DSEngine.h"
-#include "remote/Dispatch.h"
+#include "remote/AppServer.h"
 #include "remote/SocketConnection.h"
 
 namespace quor::data {

@@ -6,15 +6,14 @@
 
 #include "data/ClientDataSet.h"
 #include "data/DataSetInternal.h"
+#include "platform/AsciiCase.h"
 #include "platform/Codepage.h"
 #include "remote/Errors.h"
 
 namespace quor::data {
 namespace {
 
-bool Lower(std::string_view a, std::string_view b) {
-  return SameNameNoCase(a, b);
-}
+using platform::EqualsNoCase;
 
 // Without a reconcile handler: skip what the engine suggests skipping, abort
 // on anything else. Never throws.
@@ -46,7 +45,7 @@ Field::Field(ClientDataSet& dataSet, const FieldDef& def, const engine::DSFieldD
       visible_((desc.attributes & engine::kFieldHidden) == 0) {}
 
 void Field::ApplyFieldProps(std::string_view stream) {
-  auto truthy = [](std::string_view v) { return Lower(v, "True") || v == "1"; };
+  auto truthy = [](std::string_view v) { return EqualsNoCase(v, "True") || v == "1"; };
   while (!stream.empty()) {
     const std::size_t eol = stream.find('\n');
     std::string_view line = stream.substr(0, eol);
@@ -56,13 +55,13 @@ void Field::ApplyFieldProps(std::string_view stream) {
     if (eq == std::string_view::npos) continue;
     const std::string_view key = line.substr(0, eq);
     const std::string_view value = line.substr(eq + 1);
-    if (Lower(key, "DisplayLabel"))
+    if (EqualsNoCase(key, "DisplayLabel"))
       displayLabel_ = std::string(value);
-    else if (Lower(key, "Required"))
+    else if (EqualsNoCase(key, "Required"))
       required_ = truthy(value);
-    else if (Lower(key, "ReadOnly"))
+    else if (EqualsNoCase(key, "ReadOnly"))
       readOnly_ = truthy(value);
-    else if (Lower(key, "Visible"))
+    else if (EqualsNoCase(key, "Visible"))
       visible_ = truthy(value);
   }
 }
@@ -185,9 +184,9 @@ void Field::SetAsString(std::string_view gbk) {
       }
       case engine::FieldType::kBoolean: {
         std::int16_t b = 0;
-        if (Lower(gbk, "True") || gbk == "1")
+        if (EqualsNoCase(gbk, "True") || gbk == "1")
           b = -1;
-        else if (!Lower(gbk, "False") && gbk != "0")
+        else if (!EqualsNoCase(gbk, "False") && gbk != "0")
           throw EDatabaseError("'" + platform::GbkToUtf8(gbk) + "' is not a valid boolean value");
         value.resize(2);
         std::memcpy(value.data(), &b, 2);

@@ -1,12 +1,11 @@
 #include "data/Engine.h"
 
-#include <dlfcn.h>
-
 #include <cstdio>
 #include <mutex>
 
 #include "platform/EngineRegistry.h"
 #include "platform/ProgramFolder.h"
+#include "platform/SharedLibrary.h"
 
 namespace quor::data {
 namespace {
@@ -28,10 +27,13 @@ class Library {
  public:
   ~Library() {
     const std::lock_guard lock(mutex_);
-    if (handle_ == nullptr) return;
-    auto canUnload =
-        reinterpret_cast<engine::DllCanUnloadNowFn>(dlsym(handle_, engine::kCanUnloadNowEntry));
-    if (canUnload != nullptr && canUnload() == engine::kStatusOk) dlclose(handle_);
+    if (!library_.IsOpen()) return;
+    auto canUnload = library_.Function<engine::DllCanUnloadNowFn>(engine::kCanUnloadNowEntry);
+    if (canUnload != nullptr && canUnload() == engine::kStatusOk) {
+      library_.Close();
+    } else {
+      library_.Release();
+    }
   }
 
   engine::DllGetClassObjectFn Entry() {
@@ -44,18 +46,12 @@ class Library {
       path = platform::ProgramFolder() + platform::kEngineLibraryName;
       platform::RecordEnginePath(path);
     }
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) {
-      const char* why = dlerror();
-      throw EngineLoadError(path + ": " + (why != nullptr ? why : "cannot be loaded"));
-    }
-    auto entry =
-        reinterpret_cast<engine::DllGetClassObjectFn>(dlsym(handle, engine::kGetClassObjectEntry));
-    if (entry == nullptr) {
-      dlclose(handle);
+    platform::SharedLibrary library;
+    if (!library.Open(path)) throw EngineLoadError(path + ": " + library.Error());
+    auto entry = library.Function<engine::DllGetClassObjectFn>(engine::kGetClassObjectEntry);
+    if (entry == nullptr)
       throw EngineLoadError(path + ": no entry " + engine::kGetClassObjectEntry);
-    }
-    handle_ = handle;
+    library_ = std::move(library);
     entry_ = entry;
     path_ = path;
     return entry_;
@@ -69,7 +65,7 @@ class Library {
  private:
   // Guarded by mutex_: the process-wide engine loading lock.
   std::mutex mutex_;
-  void* handle_ = nullptr;
+  platform::SharedLibrary library_;
   engine::DllGetClassObjectFn entry_ = nullptr;
   std::string path_;
 };

@@ -2,15 +2,12 @@
 
 #include <algorithm>
 
+#include "platform/AsciiCase.h"
 #include "platform/Codepage.h"
 #include "remote/SafeArray.h"
 
 namespace quor::data {
 namespace {
-
-bool IsLeadByte(unsigned char c) {
-  return c >= 0x81 && c <= 0xFE;
-}
 
 bool IsNameByte(unsigned char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
@@ -18,26 +15,18 @@ bool IsNameByte(unsigned char c) {
 
 Param* FindParam(ParamList& params, std::string_view name) {
   for (Param& p : params)
-    if (SameNameNoCase(p.name, name)) return &p;
+    if (platform::EqualsNoCase(p.name, name)) return &p;
   return nullptr;
 }
 
 }  // namespace
-
-bool SameNameNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (lower(a[i]) != lower(b[i])) return false;
-  return true;
-}
 
 std::vector<std::string> ScanParamNames(std::string_view text) {
   std::vector<std::string> names;
   auto add = [&](std::string name) {
     if (name.empty()) return;
     for (const std::string& n : names)
-      if (SameNameNoCase(n, name)) return;
+      if (platform::EqualsNoCase(n, name)) return;
     names.push_back(std::move(name));
   };
   char quote = 0;  // the quote character of the literal we are in, or 0
@@ -45,8 +34,8 @@ std::vector<std::string> ScanParamNames(std::string_view text) {
   const std::size_t n = text.size();
   while (i < n) {
     const auto c = static_cast<unsigned char>(text[i]);
-    if (IsLeadByte(c) && i + 1 < n) {  // a double-byte character, both bytes at once
-      i += 2;
+    if (const std::size_t length = platform::GbkCharLength(text, i); length > 1) {
+      i += length;  // a Chinese character, all its bytes at once
       continue;
     }
     if (quote != 0) {
@@ -77,8 +66,8 @@ std::vector<std::string> ScanParamNames(std::string_view text) {
     }
     while (j < n) {
       const auto b = static_cast<unsigned char>(text[j]);
-      if (IsLeadByte(b) && j + 1 < n) {
-        j += 2;
+      if (const std::size_t length = platform::GbkCharLength(text, j); length > 1) {
+        j += length;
       } else if (IsNameByte(b)) {
         ++j;
       } else {
@@ -97,7 +86,7 @@ ParamList RebuildParams(std::string_view commandTextGbk, const ParamList& old) {
     Param p;
     p.name = std::move(name);
     for (const Param& o : old)
-      if (SameNameNoCase(o.name, p.name)) {
+      if (platform::EqualsNoCase(o.name, p.name)) {
         p.value = o.value;
         p.dataType = o.dataType;
         p.paramType = o.paramType;

@@ -53,8 +53,4 @@ remote::Variant PackParams(const ParamList& params);
 // name no parameter of the list, change nothing.
 void UnpackParams(const remote::Variant& packed, ParamList& params);
 
-// ASCII case-insensitive equality (GBK names: bytes above 0x7F compare as
-// they are).
-bool SameNameNoCase(std::string_view a, std::string_view b);
-
 }  // namespace quor::data

@@ -39,6 +39,28 @@ enum class PacketKind : std::uint8_t {
   kErrors = 2,  // the rows of a delta that the server rejected
 };
 
+// A delta row begins with a prefix before its null bitmap: the change id of
+// the change log entry it came from (32 bits) and its update status (one
+// byte, kUnmodified or kInserted). Rows of data and errors packets have none.
+// The writer writes the prefix (BeginDeltaRow, AppendDeltaRowPrefix), the
+// reader reads it (ReadDeltaRowPrefix); nothing else knows its bytes.
+struct DeltaRowPrefix {
+  std::uint32_t changeId = 0;
+  UpdateStatus status = UpdateStatus::kInserted;
+};
+inline constexpr std::size_t kDeltaRowPrefixSize = 5;
+
+// Bytes before the null bitmap of a row of a packet of this kind.
+constexpr std::size_t RowPrefixSize(PacketKind kind) {
+  return kind == PacketKind::kDelta ? kDeltaRowPrefixSize : 0;
+}
+
+// Appends the prefix of a delta row to `row`.
+void AppendDeltaRowPrefix(std::vector<std::uint8_t>& row, DeltaRowPrefix prefix);
+// The prefix at the start of an encoded delta row (at least
+// kDeltaRowPrefixSize bytes; a validated row always has them).
+DeltaRowPrefix ReadDeltaRowPrefix(std::span<const std::uint8_t> row);
+
 // Header flags.
 inline constexpr std::uint16_t kPacketHasDescriptions = 0x0001;
 inline constexpr std::uint16_t kPacketReadOnly = 0x0002;  // the dataset may not be modified
@@ -125,6 +147,9 @@ class PacketWriter {
   // the engine holds it); trusted, so only whole validated rows belong here.
   // Does not count toward kSizeFromRows sizes.
   void AppendEncodedRow(std::span<const std::uint8_t> row);
+  // The same for a delta, from a row encoded without prefix (as a data
+  // packet holds it): the prefix goes first.
+  void AppendEncodedDeltaRow(DeltaRowPrefix prefix, std::span<const std::uint8_t> dataRow);
 
   std::uint32_t RowCount() const { return rowCount_; }
   // Bytes of row data written so far.
@@ -247,7 +272,7 @@ class PacketReader {
 template <class Visit>
 void VisitRow(const std::vector<FieldInfo>& fields, PacketKind kind, const std::uint8_t* row,
               Visit&& visit) {
-  const std::uint8_t* p = row + (kind == PacketKind::kDelta ? 5 : 0);
+  const std::uint8_t* p = row + RowPrefixSize(kind);
   const std::uint8_t* bitmap = p;
   p += (fields.size() + 7) / 8;
   for (std::size_t i = 0; i < fields.size(); ++i) {

@@ -159,7 +159,7 @@ void PacketReader::ParseDescriptions(std::span<const std::uint8_t> section) {
 void PacketReader::ValidateRows() {
   const std::vector<FieldInfo>& fields = *fields_;
   const std::size_t n = fields.size();
-  const std::size_t prefix = kind_ == PacketKind::kDelta ? 5 : 0;
+  const std::size_t prefix = RowPrefixSize(kind_);
   const std::size_t bitmapBytes = (n + 7) / 8;
   const std::size_t minRow = prefix + bitmapBytes;
   if (n == 0) {
@@ -172,10 +172,10 @@ void PacketReader::ValidateRows() {
   for (std::uint32_t r = 0; r < declaredRows_; ++r) {
     offsets_.push_back(static_cast<std::uint32_t>(rows_.size() - in.Left()));
     if (prefix != 0) {
-      in.U32("a change id");
-      const std::uint8_t status = in.U8("an update status");
-      if (status != static_cast<std::uint8_t>(UpdateStatus::kUnmodified) &&
-          status != static_cast<std::uint8_t>(UpdateStatus::kInserted))
+      const std::uint8_t* at = in.Take(4, "a change id");
+      in.Take(1, "an update status");
+      const UpdateStatus status = ReadDeltaRowPrefix({at, prefix}).status;
+      if (status != UpdateStatus::kUnmodified && status != UpdateStatus::kInserted)
         Invalid("row " + std::to_string(r + 1) + " has an unknown update status");
     }
     const std::uint8_t* bitmap = in.Take(bitmapBytes, "a null bitmap");
@@ -308,14 +308,19 @@ std::string RowView::Text8(std::size_t field) const {
   return std::string(reinterpret_cast<const char*>(raw.data()), raw.size());
 }
 
+DeltaRowPrefix ReadDeltaRowPrefix(std::span<const std::uint8_t> row) {
+  if (row.size() < kDeltaRowPrefixSize) Invalid("a delta row without its change id");
+  return DeltaRowPrefix{Get32(row.data()), static_cast<UpdateStatus>(row[4])};
+}
+
 std::uint32_t RowView::ChangeId() const {
   if (reader_->Kind() != PacketKind::kDelta) return 0;
-  return Get32(bytes_.data());
+  return ReadDeltaRowPrefix(bytes_).changeId;
 }
 
 UpdateStatus RowView::Status() const {
   if (reader_->Kind() != PacketKind::kDelta) return UpdateStatus::kUnmodified;
-  return static_cast<UpdateStatus>(bytes_[4]);
+  return ReadDeltaRowPrefix(bytes_).status;
 }
 
 }  // namespace quor::engine

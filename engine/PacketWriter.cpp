@@ -173,12 +173,16 @@ void PacketWriter::BeginRow() {
   rows_.resize(rows_.size() + (fields_.size() + 7) / 8, 0);
 }
 
+void AppendDeltaRowPrefix(std::vector<std::uint8_t>& row, DeltaRowPrefix prefix) {
+  Put32(row, prefix.changeId);
+  Put8(row, static_cast<std::uint8_t>(prefix.status));
+}
+
 void PacketWriter::BeginDeltaRow(std::uint32_t changeId, UpdateStatus status) {
   if (inRow_) throw PacketError("Data packet: a row was begun inside a row");
   if (kind_ != PacketKind::kDelta) throw PacketError("Data packet: change ids belong to deltas");
   if (fields_.empty()) throw PacketError("Data packet: a row needs at least one field");
-  Put32(rows_, changeId);
-  Put8(rows_, static_cast<std::uint8_t>(status));
+  AppendDeltaRowPrefix(rows_, {changeId, status});
   inRow_ = true;
   field_ = 0;
   bitmapAt_ = rows_.size();
@@ -348,6 +352,15 @@ void PacketWriter::EndRow() {
 void PacketWriter::AppendEncodedRow(std::span<const std::uint8_t> row) {
   if (inRow_) throw PacketError("Data packet: an encoded row inside a row");
   rows_.insert(rows_.end(), row.begin(), row.end());
+  ++rowCount_;
+}
+
+void PacketWriter::AppendEncodedDeltaRow(DeltaRowPrefix prefix,
+                                         std::span<const std::uint8_t> dataRow) {
+  if (inRow_) throw PacketError("Data packet: an encoded row inside a row");
+  if (kind_ != PacketKind::kDelta) throw PacketError("Data packet: change ids belong to deltas");
+  AppendDeltaRowPrefix(rows_, prefix);
+  rows_.insert(rows_.end(), dataRow.begin(), dataRow.end());
   ++rowCount_;
 }
 

@@ -196,11 +196,8 @@ Status Store::WriteField(std::uint8_t* row, std::uint32_t rowSize, std::uint32_t
 
 std::vector<std::uint8_t> Store::EncodeRow(const std::uint8_t* row, std::uint32_t changeId) const {
   const std::size_t n = fields_.size();
-  std::vector<std::uint8_t> out(kind_ == PacketKind::kDelta ? 5 : 0, 0);
-  if (kind_ == PacketKind::kDelta) {
-    Put32(out.data(), changeId);
-    out[4] = static_cast<std::uint8_t>(UpdateStatus::kInserted);
-  }
+  std::vector<std::uint8_t> out;
+  if (kind_ == PacketKind::kDelta) AppendDeltaRowPrefix(out, {changeId, UpdateStatus::kInserted});
   const std::size_t bitmapAt = out.size();
   out.resize(out.size() + (n + 7) / 8, 0);
   for (std::size_t i = 0; i < n; ++i) {

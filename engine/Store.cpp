@@ -5,7 +5,6 @@
 #include <cstring>
 #include <limits>
 
-#include "engine/TextLimit.h"
 #include "platform/Codepage.h"
 
 namespace quor::engine {
@@ -111,7 +110,8 @@ void Store::TakeFields(const PacketReader& reader) {
   std::uint32_t at = kRowBufferHeader + static_cast<std::uint32_t>(fields_.size());
   for (const FieldInfo& f : fields_) {
     std::string gbk = platform::Utf8ToGbk(f.name);
-    if (gbk.size() >= kFieldNameSize) gbk = TruncateGbk(gbk, kFieldNameSize - 1);
+    if (gbk.size() >= kFieldNameSize)
+      gbk = std::string(platform::GbkCutBytes(gbk, kFieldNameSize - 1));
     namesGbk_.push_back(std::move(gbk));
     slotOffset_.push_back(at);
     at += FixedWidth(f.type) != 0 ? FixedWidth(f.type) : 2 + f.size;
@@ -174,8 +174,7 @@ std::span<const std::uint8_t> Store::EncodedRow(const Chunk& c, std::uint32_t in
 
 UpdateStatus Store::RowStatus(std::uint32_t ordinal) const {
   const Where w = Locate(ordinal);
-  if (kind_ == PacketKind::kDelta)
-    return static_cast<UpdateStatus>(EncodedRow(*w.chunk, w.index)[4]);
+  if (kind_ == PacketKind::kDelta) return ReadDeltaRowPrefix(EncodedRow(*w.chunk, w.index)).status;
   if (w.chunk->inserted && w.chunk->changeIds[w.index] != 0) return UpdateStatus::kInserted;
   return UpdateStatus::kUnmodified;
 }
@@ -299,7 +298,7 @@ Status Store::GetStatusMessage(Status status, char* buffer, std::uint32_t buffer
     const auto it = messages_.find(status);
     std::string text =
         it != messages_.end() ? platform::Utf8ToGbk(it->second) : GenericMessage(status);
-    if (text.size() >= bufferSize) text = TruncateGbk(text, bufferSize - 1);
+    if (text.size() >= bufferSize) text = std::string(platform::GbkCutBytes(text, bufferSize - 1));
     std::memcpy(buffer, text.data(), text.size());
     buffer[text.size()] = '\0';
     return kStatusOk;
@@ -312,38 +311,6 @@ std::vector<FieldDef> Store::FieldDefs() const {
   for (const FieldInfo& f : fields_)
     defs.push_back(FieldDef{f.name, f.type, f.size, f.attributes, f.params});
   return defs;
-}
-
-Status Store::TakeDelta(IDSBase** delta) {
-  if (delta == nullptr) return Fail(kErrorInvalidArgument, "No place for the delta given");
-  *delta = nullptr;
-  return Guard([&]() -> Status {
-    if (!hasFields_) return Fail(kErrorNoData, "The dataset holds no data packet");
-    if (kind_ != PacketKind::kData)
-      return Fail(kErrorInvalidArgument, "Only a dataset of rows has a change log to take");
-    PacketWriter w(PacketKind::kDelta, FieldDefs());
-    for (const Chunk& c : chunks_) {
-      if (!c.inserted) continue;
-      for (std::uint32_t i = 0; i < c.offsets.size(); ++i) {
-        if (c.changeIds[i] == 0) continue;
-        std::vector<std::uint8_t> row(5);
-        for (int k = 0; k < 4; ++k)
-          row[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(c.changeIds[i] >> (8 * k));
-        row[4] = static_cast<std::uint8_t>(UpdateStatus::kInserted);
-        const auto enc = EncodedRow(c, i);
-        row.insert(row.end(), enc.begin(), enc.end());
-        w.AppendEncodedRow(row);
-      }
-    }
-    const std::vector<std::uint8_t> packet = w.Finish();
-    Ref<Store> d = Ref<Store>::Adopt(new Store);
-    if (const Status s =
-            d->AppendPacket(packet.data(), static_cast<std::uint32_t>(packet.size()), -1))
-      return Fail(s, "The delta could not be built");
-    d->wideText_ = wideText_;
-    *delta = d.Detach();
-    return kStatusOk;
-  });
 }
 
 Status Store::StreamPacket(std::uint8_t** out, std::uint32_t* size) {
@@ -369,107 +336,6 @@ Status Store::StreamPacket(std::uint8_t** out, std::uint32_t* size) {
 
 void Store::FreePacket(std::uint8_t* packet) {
   delete[] packet;
-}
-
-bool Store::FindChange(std::uint32_t changeId, std::size_t* chunk, std::uint32_t* index) const {
-  if (changeId == 0) return false;
-  for (std::size_t c = 0; c < chunks_.size(); ++c) {
-    if (!chunks_[c].inserted) continue;
-    const auto& ids = chunks_[c].changeIds;
-    const auto it = std::find(ids.begin(), ids.end(), changeId);
-    if (it != ids.end()) {
-      *chunk = c;
-      *index = static_cast<std::uint32_t>(it - ids.begin());
-      return true;
-    }
-  }
-  return false;
-}
-
-void Store::AcceptEntry(std::size_t chunk, std::uint32_t index) {
-  std::uint32_t& id = chunks_[chunk].changeIds[index];
-  if (id != 0) {
-    id = 0;
-    --changeCount_;
-  }
-}
-
-void Store::RemoveRow(std::size_t chunk, std::uint32_t index) {
-  AcceptEntry(chunk, index);
-  Chunk& c = chunks_[chunk];
-  dataBytes_ -= EncodedRow(c, index).size();
-  // The row's bytes stay in the arena unused; only its offset goes.
-  c.offsets.erase(c.offsets.begin() + index);
-  c.changeIds.erase(c.changeIds.begin() + index);
-  if (c.offsets.empty()) chunks_.erase(chunks_.begin() + static_cast<std::ptrdiff_t>(chunk));
-  RebuildStarts();
-}
-
-Status Store::AcceptChanges() {
-  for (Chunk& c : chunks_)
-    if (c.inserted) std::fill(c.changeIds.begin(), c.changeIds.end(), 0u);
-  changeCount_ = 0;
-  return kStatusOk;
-}
-
-Status Store::Reconcile(const std::uint8_t* delta, std::uint32_t deltaSize,
-                        const std::uint8_t* errors, std::uint32_t errorsSize,
-                        ReconcileCallback callback, void* context) {
-  return Guard([&]() -> Status {
-    if (!hasFields_) return Fail(kErrorNoData, "The dataset holds no data packet");
-    if ((delta == nullptr && deltaSize != 0) || (errors == nullptr && errorsSize != 0))
-      return Fail(kErrorInvalidArgument, "Reconcile: no delta or error packet given");
-    PacketReader d(std::span<const std::uint8_t>(delta, deltaSize), &fields_);
-    if (d.Kind() != PacketKind::kDelta)
-      return Fail(kErrorInvalidPacket,
-                  "Invalid data packet: reconcile needs the delta that was sent");
-    PacketReader e(std::span<const std::uint8_t>(errors, errorsSize));
-    const auto& ef = e.Fields();
-    if (e.Kind() != PacketKind::kErrors || ef.size() != 4 || ef[0].type != FieldType::kInt32 ||
-        ef[1].type != FieldType::kText16 || ef[2].type != FieldType::kInt32 ||
-        ef[3].type != FieldType::kText16)
-      return Fail(kErrorInvalidPacket, "Invalid data packet: not an answer of rejected rows");
-
-    std::vector<bool> failed(d.RowCount(), false);
-    for (std::uint32_t r = 0; r < e.RowCount(); ++r) {
-      const std::int64_t row = e.Row(r).Integer(0);
-      if (row < 1 || row > d.RowCount())
-        return Fail(kErrorInvalidPacket, "Invalid data packet: a rejected row names row " +
-                                             std::to_string(row) + " of a delta of " +
-                                             std::to_string(d.RowCount()));
-      failed[static_cast<std::size_t>(row - 1)] = true;
-    }
-    // Rows the answer does not name went in: they leave the change log.
-    for (std::uint32_t r = 0; r < d.RowCount(); ++r) {
-      std::size_t c = 0;
-      std::uint32_t i = 0;
-      if (!failed[r] && FindChange(d.Row(r).ChangeId(), &c, &i)) AcceptEntry(c, i);
-    }
-    for (std::uint32_t r = 0; r < e.RowCount(); ++r) {
-      const RowView er = e.Row(r);
-      const auto deltaRow = static_cast<std::uint32_t>(er.Integer(0));
-      std::size_t c = 0;
-      std::uint32_t i = 0;
-      if (!FindChange(d.Row(deltaRow - 1).ChangeId(), &c, &i)) continue;  // already settled
-      const std::string message = er.Text8(1);
-      const std::string where = er.Text8(3);
-      const ReconcileError info{deltaRow, static_cast<std::int32_t>(er.Integer(2)), message.c_str(),
-                                where.c_str(), ReconcileAction::kSkip};
-      ReconcileAction action = info.suggested;
-      if (callback != nullptr) {
-        try {
-          action = callback(context, info);
-        } catch (...) {
-          action = ReconcileAction::kAbort;
-        }
-      }
-      if (action == ReconcileAction::kAbort) break;
-      if (action == ReconcileAction::kMerge || action == ReconcileAction::kRefresh)
-        AcceptEntry(c, i);
-      if (action == ReconcileAction::kCancel) RemoveRow(c, i);
-    }
-    return kStatusOk;
-  });
 }
 
 }  // namespace quor::engine

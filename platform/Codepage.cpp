@@ -90,4 +90,31 @@ std::string Utf16ToUtf8(std::u16string_view text) {
                  2, "\xEF\xBF\xBD");
 }
 
+std::size_t GbkCharLength(std::string_view gbk, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(gbk[i]); };
+  const auto lead = [](unsigned char c) { return c >= 0x81 && c <= 0xFE; };
+  const auto digit = [](unsigned char c) { return c >= 0x30 && c <= 0x39; };
+  const std::size_t left = gbk.size() - at;
+  if (left < 2 || !lead(byte(at))) return 1;
+  if (left >= 4 && digit(byte(at + 1)) && lead(byte(at + 2)) && digit(byte(at + 3))) return 4;
+  return 2;
+}
+
+std::string_view GbkCutBytes(std::string_view gbk, std::size_t maxBytes) {
+  std::size_t end = 0;
+  while (end < gbk.size()) {
+    const std::size_t next = end + GbkCharLength(gbk, end);
+    if (next > maxBytes) break;
+    end = next;
+  }
+  return gbk.substr(0, end);
+}
+
+std::string_view GbkCutChars(std::string_view gbk, std::size_t maxChars) {
+  std::size_t end = 0;
+  for (std::size_t chars = 0; end < gbk.size() && chars < maxChars; ++chars)
+    end += GbkCharLength(gbk, end);
+  return gbk.substr(0, end);
+}
+
 }  // namespace quor::platform

@@ -1,8 +1,6 @@
 #include "platform/Driver.h"
 
-#include <dlfcn.h>
 #include <ini.h>
-#include <strings.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -12,8 +10,10 @@
 #include <new>
 #include <vector>
 
+#include "platform/AsciiCase.h"
 #include "platform/Codepage.h"
 #include "platform/ProgramFolder.h"
+#include "platform/SharedLibrary.h"
 #include "platform/driver_api.h"
 
 namespace quor::platform {
@@ -59,10 +59,7 @@ struct Lookup {
 int LookupHandler(void* user, const char* section, const char* name, const char* value) {
   auto* lookup = static_cast<Lookup*>(user);
   // The first entry wins, as with a private-profile read.
-  if (!lookup->found && lookup->section.size() == std::strlen(section) &&
-      lookup->key.size() == std::strlen(name) &&
-      ::strncasecmp(section, lookup->section.data(), lookup->section.size()) == 0 &&
-      ::strncasecmp(name, lookup->key.data(), lookup->key.size()) == 0) {
+  if (!lookup->found && EqualsNoCase(section, lookup->section) && EqualsNoCase(name, lookup->key)) {
     lookup->value = value;
     lookup->found = true;
   }
@@ -118,18 +115,16 @@ DriverHandle OpenDriver(std::u16string_view driverName, std::u16string_view sect
                  section.c_str());
     return nullptr;
   }
-  // RTLD_NODELETE: the library is never unmapped (see CloseDriver).
-  void* module = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-  if (module == nullptr) {
-    const char* why = ::dlerror();
-    std::fprintf(stderr, "driver %s: %s\n", name.c_str(), why != nullptr ? why : library.c_str());
+  // Resident: the library is never unmapped (see CloseDriver).
+  SharedLibrary module;
+  if (!module.Open(library, SharedLibrary::Lifetime::kResident)) {
+    std::fprintf(stderr, "driver %s: %s\n", name.c_str(), module.Error().c_str());
     return nullptr;
   }
-  auto proc = reinterpret_cast<QuorDriverProc>(::dlsym(module, QUOR_DRIVER_PROC_SYMBOL));
+  auto proc = module.Function<QuorDriverProc>(QUOR_DRIVER_PROC_SYMBOL);
   if (proc == nullptr) {
     std::fprintf(stderr, "driver %s: %s exports no %s\n", name.c_str(), library.c_str(),
                  QUOR_DRIVER_PROC_SYMBOL);
-    ::dlclose(module);
     return nullptr;
   }
   QuorDriverOpenInfo info{};
@@ -139,9 +134,9 @@ DriverHandle OpenDriver(std::u16string_view driverName, std::u16string_view sect
   info.sectionName = section.c_str();
   info.libraryPath = library.c_str();
   const std::intptr_t id = proc(0, kDrvOpen, reinterpret_cast<std::intptr_t>(&info), lParam2);
-  // The reference from this dlopen is dropped; RTLD_NODELETE keeps the code
+  // The reference of this load is dropped; being resident keeps the code
   // mapped for the instance.
-  ::dlclose(module);
+  module.Close();
   if (id == 0) {
     std::fprintf(stderr, "driver %s: %s refused to open\n", name.c_str(), library.c_str());
     return nullptr;

@@ -9,14 +9,14 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "platform/AsciiCase.h"
+
 namespace quor::platform {
 namespace {
 
 std::string Lower(std::string_view s) {
   std::string out(s);
-  std::transform(out.begin(), out.end(), out.begin(), [](char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-  });
+  std::transform(out.begin(), out.end(), out.begin(), AsciiLower<char>);
   return out;
 }
 

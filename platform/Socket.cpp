@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 namespace quor::platform {
 
@@ -64,23 +65,34 @@ std::string IPv4ToDotted(std::uint32_t address) {
 }
 
 WaitResult WaitFd(int fd, short events, int timeoutMs, int cancelFd, int& err) {
+  WaitItem item{fd, events, false};
+  return WaitFd(std::span<WaitItem>(&item, 1), timeoutMs, cancelFd, err);
+}
+
+WaitResult WaitFd(std::span<WaitItem> items, int timeoutMs, int cancelFd, int& err) {
   err = 0;
-  pollfd p[2] = {{fd, events, 0}, {cancelFd, POLLIN, 0}};
-  const nfds_t n = cancelFd >= 0 ? 2 : 1;
+  // The waited descriptors, then the cancel descriptor when there is one.
+  std::vector<pollfd> p;
+  p.reserve(items.size() + 1);
+  for (const WaitItem& item : items) p.push_back({item.fd, item.events, 0});
+  if (cancelFd >= 0) p.push_back({cancelFd, POLLIN, 0});
   for (;;) {
-    const int rc = poll(p, n, timeoutMs < 0 ? -1 : timeoutMs);
+    const int rc = poll(p.data(), p.size(), timeoutMs < 0 ? -1 : timeoutMs);
     if (rc < 0) {
       if (errno == EINTR) continue;  // a signal; the bound restarts, which only lengthens it
       err = errno;
       return WaitResult::kError;
     }
     if (rc == 0) return WaitResult::kTimeout;
-    if (n == 2 && (p[1].revents & POLLIN)) return WaitResult::kCancelled;
-    if (p[0].revents & POLLNVAL) {
-      err = EBADF;
-      return WaitResult::kError;
+    if (cancelFd >= 0 && (p.back().revents & POLLIN)) return WaitResult::kCancelled;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      if (p[i].revents & POLLNVAL) {
+        err = EBADF;
+        return WaitResult::kError;
+      }
+      // POLLERR and POLLHUP count as ready: the next call reports what happened.
+      items[i].ready = p[i].revents != 0;
     }
-    // POLLERR and POLLHUP count as ready: the next call reports what happened.
     return WaitResult::kReady;
   }
 }

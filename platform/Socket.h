@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 namespace quor::platform {
@@ -36,7 +37,21 @@ std::string IPv4ToDotted(std::uint32_t address);
 enum class WaitResult { kReady, kTimeout, kCancelled, kError };
 
 // timeoutMs < 0 waits without limit; cancelFd < 0 means no cancel descriptor.
+// A signal does not end the wait (the bound restarts, which only lengthens
+// it); kError comes with the errno code in `err` (EBADF for a descriptor that
+// is not open). Error and hang-up conditions count as ready: the next call on
+// the descriptor reports them.
 WaitResult WaitFd(int fd, short events, int timeoutMs, int cancelFd, int& err);
+
+// One descriptor of a wait on several: `events` as poll() takes them;
+// after a kReady wait, `ready` tells whether this one is.
+struct WaitItem {
+  int fd = -1;
+  short events = 0;
+  bool ready = false;
+};
+// The same wait on several descriptors at once; kCancelled wins over them.
+WaitResult WaitFd(std::span<WaitItem> items, int timeoutMs, int cancelFd, int& err);
 
 class TcpSocket {
  public:

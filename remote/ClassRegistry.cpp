@@ -1,7 +1,6 @@
 #include "remote/ClassRegistry.h"
 
-#include <strings.h>
-
+#include "platform/AsciiCase.h"
 #include "remote/Errors.h"
 
 namespace quor::remote {
@@ -41,7 +40,7 @@ std::optional<platform::Guid> ClassRegistry::ClassIdFromProgId(const std::string
   const std::lock_guard lock(mutex_);
   // Program ids compare without case, as registry key names do.
   for (const auto& [id, e] : classes_)
-    if (strcasecmp(e.progId.c_str(), progId.c_str()) == 0) return id;
+    if (platform::EqualsNoCase(e.progId, progId)) return id;
   return std::nullopt;
 }
 

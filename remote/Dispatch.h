@@ -1,6 +1,6 @@
 #pragma once
-// Late-bound calls: IDispatch, its parameter block and exception record, and
-// the application server interface IAppServer that travels over it.
+// Late-bound calls: IDispatch, its parameter block and exception record. The
+// application server interface that travels over it is remote/AppServer.h.
 
 #include <cstdint>
 #include <string>
@@ -47,42 +47,6 @@ class IDispatch : public IUnknown {
   virtual HRESULT Invoke(std::int32_t dispId, const platform::Guid& iid, std::uint32_t lcid,
                          std::uint16_t flags, DispParams& params, Variant* result,
                          ExcepInfo* excepInfo, std::uint32_t* argErr) = 0;
-};
-
-// {1AEFCC20-7A24-11D2-98B0-C69BEB4B5B6D}
-inline constexpr platform::Guid kIID_IAppServer{
-    0x1AEFCC20, 0x7A24, 0x11D2, {0x98, 0xB0, 0xC6, 0x9B, 0xEB, 0x4B, 0x5B, 0x6D}};
-
-// Dispatch ids of the seven operations.
-inline constexpr std::int32_t kDispId_AS_ApplyUpdates = 20000000;
-inline constexpr std::int32_t kDispId_AS_GetRecords = 20000001;
-inline constexpr std::int32_t kDispId_AS_DataRequest = 20000002;
-inline constexpr std::int32_t kDispId_AS_GetProviderNames = 20000003;
-inline constexpr std::int32_t kDispId_AS_GetParams = 20000004;
-inline constexpr std::int32_t kDispId_AS_RowRequest = 20000005;
-inline constexpr std::int32_t kDispId_AS_Execute = 20000006;
-
-// The application server's operations. Each returns an HRESULT; a failure
-// leaves its message as the thread's error information (interface
-// kIID_IAppServer), which OleCheck turns back into an exception.
-class IAppServer : public IDispatch {
- public:
-  virtual HRESULT AS_ApplyUpdates(const std::u16string& providerName, const Variant& delta,
-                                  std::int32_t maxErrors, std::int32_t& errorCount,
-                                  Variant& ownerData, Variant& result) = 0;
-  virtual HRESULT AS_GetRecords(const std::u16string& providerName, std::int32_t count,
-                                std::int32_t& recsOut, std::int32_t options,
-                                const std::u16string& commandText, Variant& params,
-                                Variant& ownerData, Variant& result) = 0;
-  virtual HRESULT AS_DataRequest(const std::u16string& providerName, const Variant& data,
-                                 Variant& result) = 0;
-  virtual HRESULT AS_GetProviderNames(Variant& result) = 0;
-  virtual HRESULT AS_GetParams(const std::u16string& providerName, Variant& ownerData,
-                               Variant& result) = 0;
-  virtual HRESULT AS_RowRequest(const std::u16string& providerName, const Variant& row,
-                                std::int32_t requestType, Variant& ownerData, Variant& result) = 0;
-  virtual HRESULT AS_Execute(const std::u16string& providerName, const std::u16string& commandText,
-                             Variant& params, Variant& ownerData) = 0;
 };
 
 }  // namespace quor::remote

@@ -1,8 +1,9 @@
 // DispatchAppServer: the seven IAppServer operations as late-bound calls.
 
+#include "remote/DispatchAppServer.h"
+
 #include "platform/Codepage.h"
 #include "remote/Errors.h"
-#include "remote/SocketConnection.h"
 
 namespace quor::remote {
 namespace {

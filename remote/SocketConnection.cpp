@@ -4,6 +4,7 @@
 
 #include "platform/Codepage.h"
 #include "remote/ClassRegistry.h"
+#include "remote/DispatchAppServer.h"
 #include "remote/Errors.h"
 #include "remote/TransportThread.h"
 

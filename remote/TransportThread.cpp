@@ -6,6 +6,7 @@
 #include <chrono>
 #include <future>
 
+#include "platform/Socket.h"
 #include "platform/Ticks.h"
 #include "remote/Errors.h"
 
@@ -183,23 +184,27 @@ void TransportThread::Run(std::shared_ptr<State> s) {
     transport.SetConnected(true);
     const int event = transport.WaitEvent();
     while (!s->stop && transport.Connected()) {
-      pollfd fds[3] = {
-          {event, POLLIN, 0}, {s->mailboxEvent.Fd(), POLLIN, 0}, {s->stopEvent.Fd(), POLLIN, 0}};
+      platform::WaitItem fds[2] = {{event, POLLIN, false}, {s->mailboxEvent.Fd(), POLLIN, false}};
       const int limit = transport.ReplyTimeout();
       int timeout = -1;
       if (awaitedReplies > 0 && peerRequests == 0 && limit > 0) {
         const std::uint32_t quiet = platform::TicksSince(lastHeard);
         timeout = quiet >= static_cast<std::uint32_t>(limit) ? 0 : limit - static_cast<int>(quiet);
       }
-      const int rc = poll(fds, 3, timeout);
+      int err = 0;
+      const platform::WaitResult woke = platform::WaitFd(fds, timeout, s->stopEvent.Fd(), err);
+      if (woke == platform::WaitResult::kCancelled) break;  // told to end
       try {
-        if (rc < 0) continue;  // EINTR: poll again
-        if (rc == 0)           // a reply is awaited and the peer kept silent for ReplyTimeout
+        // A wait that fails (a signal is waited through) would fail again at
+        // once: the transport ends instead of spinning.
+        if (woke == platform::WaitResult::kError)
+          throw ESocketConnectionError(platform::NetErrorText(err));
+        if (woke == platform::WaitResult::kTimeout)  // the peer kept silent for ReplyTimeout
           throw ESocketConnectionError("Expected return value not received");
-        if (fds[0].revents) {
+        if (fds[0].ready) {
           if (Ref<IDataBlock> block = transport.Receive(false, 0)) deliver(std::move(block));
         }
-        if (fds[1].revents) {
+        if (fds[1].ready) {
           for (TransportMessage& m : s->TakeAll()) {
             if (m.id != MsgSendBlock) continue;  // the wake-up: nothing to do
             if (m.block && IsReplySignature(m.block->Signature()) && peerRequests > 0)

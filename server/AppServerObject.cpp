@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "platform/AsciiCase.h"
 #include "platform/Codepage.h"
 #include "remote/Remote.h"
 #include "server/RequestLog.h"
@@ -9,7 +10,6 @@
 namespace quor::server {
 namespace {
 
-using remote::DispParams;
 using remote::Exception;
 using remote::HRESULT;
 using remote::Variant;
@@ -20,69 +20,9 @@ double MsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-struct Operation {
-  const char16_t* name;
-  std::int32_t dispId;
-  std::size_t argCount;
-};
-
-constexpr Operation kOperations[] = {
-    {u"AS_ApplyUpdates", remote::kDispId_AS_ApplyUpdates, 5},
-    {u"AS_GetRecords", remote::kDispId_AS_GetRecords, 7},
-    {u"AS_DataRequest", remote::kDispId_AS_DataRequest, 2},
-    {u"AS_GetProviderNames", remote::kDispId_AS_GetProviderNames, 0},
-    {u"AS_GetParams", remote::kDispId_AS_GetParams, 2},
-    {u"AS_RowRequest", remote::kDispId_AS_RowRequest, 4},
-    {u"AS_Execute", remote::kDispId_AS_Execute, 4},
-};
-
-bool SameName(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
-// A failure of the call's form rather than of the operation: the HRESULT the
-// caller gets instead of an exception description.
-struct CallFault {
-  HRESULT code;
-  std::uint32_t argument;
-};
-
+// The value an argument carries, through its reference if it has one.
 const Variant& Value(const Variant& arg) {
   return arg.IsByRef() ? arg.RefTarget() : arg;
-}
-
-std::u16string TextArg(const std::vector<Variant>& args, std::size_t i) {
-  const Variant& v = Value(args[i]);
-  if (v.IsEmpty() || v.IsNull()) return {};
-  if (v.Type() != remote::VT_BSTR) throw CallFault{remote::DISP_E_TYPEMISMATCH, std::uint32_t(i)};
-  return v.AsString();
-}
-
-std::int32_t IntArg(const std::vector<Variant>& args, std::size_t i) {
-  const Variant& v = Value(args[i]);
-  switch (v.Type()) {
-    case remote::VT_I4:
-      return v.AsI4();
-    case remote::VT_I2:
-      return v.AsI2();
-    case remote::VT_UI1:
-      return v.AsUI1();
-    case remote::VT_EMPTY:
-      return 0;
-    default:
-      throw CallFault{remote::DISP_E_TYPEMISMATCH, std::uint32_t(i)};
-  }
-}
-
-// Writes an out value into a by-reference argument; a by-value argument (a
-// caller that wants nothing back) is left alone.
-void SetOut(std::vector<Variant>& args, std::size_t i, Variant value) {
-  if (args[i].IsByRef()) args[i].RefTarget() = std::move(value);
 }
 
 Variant PacketVariant(const std::optional<std::vector<std::uint8_t>>& packet) {
@@ -110,98 +50,10 @@ AppServerObject::AppServerObject(SessionContext& context) : context_(context) {
 
 AppServerObject::~AppServerObject() = default;
 
-HRESULT AppServerObject::GetTypeInfoCount(std::uint32_t& count) {
-  count = 0;
-  return remote::S_OK;
-}
-
-HRESULT AppServerObject::GetIDsOfNames(const platform::Guid&, const std::u16string* names,
-                                       std::uint32_t count, std::uint32_t, std::int32_t* ids) {
-  if ((names == nullptr || ids == nullptr) && count != 0) return remote::E_POINTER;
-  HRESULT hr = remote::S_OK;
-  for (std::uint32_t i = 0; i < count; ++i) {
-    ids[i] = -1;  // DISPID_UNKNOWN
-    for (const Operation& op : kOperations) {
-      if (SameName(names[i], op.name)) ids[i] = op.dispId;
-    }
-    if (ids[i] == -1) hr = remote::DISP_E_UNKNOWNNAME;
-  }
-  return hr;
-}
-
-HRESULT AppServerObject::Invoke(std::int32_t dispId, const platform::Guid&, std::uint32_t,
-                                std::uint16_t flags, DispParams& params, Variant* result,
-                                remote::ExcepInfo* excepInfo, std::uint32_t* argErr) {
-  const Operation* op = nullptr;
-  for (const Operation& candidate : kOperations) {
-    if (candidate.dispId == dispId) op = &candidate;
-  }
-  if (op == nullptr || (flags & remote::DISPATCH_METHOD) == 0) return remote::DISP_E_MEMBERNOTFOUND;
-  if (!params.namedArgs.empty()) return remote::DISP_E_PARAMNOTFOUND;
-  if (params.args.size() != op->argCount) return remote::DISP_E_BADPARAMCOUNT;
-  try {
-    Variant answer;
-    Dispatch(dispId, params.args, answer);
-    if (result != nullptr) *result = std::move(answer);
-    return remote::S_OK;
-  } catch (const CallFault& fault) {
-    if (argErr != nullptr) *argErr = fault.argument;
-    return fault.code;
-  } catch (const std::exception& e) {
-    // Every failure reaches the terminal as the description of the call's
-    // exception, which its dataset raises with that text.
-    if (excepInfo != nullptr) {
-      *excepInfo = remote::ExcepInfo{};
-      excepInfo->source = u"quorvod-server";
-      excepInfo->description = platform::Utf8ToUtf16(e.what());
-      excepInfo->scode = remote::E_FAIL;
-    }
-    return remote::DISP_E_EXCEPTION;
-  }
-}
-
-// Arguments arrive last first: for AS_GetRecords args[6] is ProviderName and
-// args[0] OwnerData.
-void AppServerObject::Dispatch(std::int32_t dispId, std::vector<Variant>& a, Variant& result) {
-  switch (dispId) {
-    case remote::kDispId_AS_ApplyUpdates: {
-      std::int32_t errorCount = 0;
-      result = ApplyUpdates(TextArg(a, 4), Value(a[3]), IntArg(a, 2), errorCount);
-      SetOut(a, 1, Variant::I4(errorCount));
-      return;
-    }
-    case remote::kDispId_AS_GetRecords: {
-      std::int32_t recsOut = 0;
-      result = GetRecords(TextArg(a, 6), IntArg(a, 5), recsOut, IntArg(a, 3), TextArg(a, 2));
-      SetOut(a, 4, Variant::I4(recsOut));
-      return;
-    }
-    case remote::kDispId_AS_DataRequest:
-      Find(TextArg(a, 1));
-      result = Variant();  // no provider of this server answers custom data
-      return;
-    case remote::kDispId_AS_GetProviderNames:
-      result = ProviderNames();
-      return;
-    case remote::kDispId_AS_GetParams:
-      Find(TextArg(a, 1));
-      result = Variant::Null();  // the providers' statements take no parameters
-      return;
-    case remote::kDispId_AS_RowRequest:
-      throw Exception("Provider " + Find(TextArg(a, 3)).Name() + " does not answer row requests");
-    case remote::kDispId_AS_Execute:
-      Execute(TextArg(a, 3), TextArg(a, 2));
-      result = Variant();
-      return;
-    default:
-      throw CallFault{remote::DISP_E_MEMBERNOTFOUND, 0};
-  }
-}
-
 // Provider names compare without letter case, as component names do.
 Provider& AppServerObject::Find(const std::u16string& providerName) {
   for (std::size_t i = 0; i < providers_.size(); ++i) {
-    if (SameName(names16_[i], providerName)) return *providers_[i];
+    if (platform::EqualsNoCase(names16_[i], providerName)) return *providers_[i];
   }
   throw Exception("Provider not found: " + platform::Utf16ToUtf8(providerName));
 }
@@ -289,16 +141,15 @@ void AppServerObject::Execute(const std::u16string& providerName,
   }
 }
 
-// The direct forms: the same operations with failures as the thread's error
-// information, for callers in this process.
+// The operations as IAppServer offers them: a failure becomes E_FAIL with its
+// text as the thread's error information, which the dispatcher (or a caller
+// in this process) takes.
 namespace {
 template <class F>
 HRESULT Guarded(F&& f) {
   try {
     f();
     return remote::S_OK;
-  } catch (const CallFault& fault) {
-    return fault.code;
   } catch (const std::exception& e) {
     remote::SetErrorInfo(remote::ErrorInfo{remote::kIID_IAppServer, "quorvod-server", e.what()});
     return remote::E_FAIL;

@@ -1,9 +1,8 @@
 #pragma once
 // The server object a terminal creates ("{6EE68EED-0503-48A7-8626-C11D1330E902}",
 // program id "Lyrahub.DM"): the seven IAppServer operations over the three
-// providers, reached by dispatch id through Invoke as the interpreter
-// delivers a peer's call (argument vector last argument first; by-reference
-// arguments point at the values that travel back).
+// providers. A peer's late-bound call reaches them through the dispatcher
+// they derive from (remote/AppServerDispatcher.h).
 //
 // One object belongs to one session and is called on its thread only.
 
@@ -32,18 +31,10 @@ struct SessionContext {
   std::function<SqlBackend&()> database;  // the session's backend, connected on first use
 };
 
-class AppServerObject final : public remote::IAppServer {
+class AppServerObject final : public remote::AppServerDispatcher {
  public:
   explicit AppServerObject(SessionContext& context);
   ~AppServerObject() override;
-
-  remote::HRESULT GetTypeInfoCount(std::uint32_t& count) override;
-  remote::HRESULT GetIDsOfNames(const platform::Guid& iid, const std::u16string* names,
-                                std::uint32_t count, std::uint32_t lcid,
-                                std::int32_t* ids) override;
-  remote::HRESULT Invoke(std::int32_t dispId, const platform::Guid& iid, std::uint32_t lcid,
-                         std::uint16_t flags, remote::DispParams& params, remote::Variant* result,
-                         remote::ExcepInfo* excepInfo, std::uint32_t* argErr) override;
 
   remote::HRESULT AS_ApplyUpdates(const std::u16string& providerName, const remote::Variant& delta,
                                   std::int32_t maxErrors, std::int32_t& errorCount,
@@ -73,8 +64,6 @@ class AppServerObject final : public remote::IAppServer {
   remote::Variant ProviderNames() const;
   void Execute(const std::u16string& providerName, const std::u16string& commandText);
   Provider& Find(const std::u16string& providerName);
-  // One late-bound call, by dispatch id; raises on failure.
-  void Dispatch(std::int32_t dispId, std::vector<remote::Variant>& args, remote::Variant& result);
 
   SessionContext& context_;
   std::vector<std::unique_ptr<Provider>> providers_;

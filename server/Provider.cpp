@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <ctime>
 
+#include "platform/AsciiCase.h"
+
 namespace quor::server {
 namespace {
 
@@ -19,13 +21,6 @@ constexpr std::uint32_t kPagedRowBudget = engine::kMaxRowBufferBytes / 2;
 // Characters a text field of an empty result holds when the database declares
 // no length.
 constexpr std::uint32_t kUndeclaredChars = 255;
-
-bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; };
-           return lower(x) == lower(y);
-         });
-}
 
 // Field names travel as 1 to 255 bytes of UTF-8; a longer name (an expression
 // column is named by its text) is cut at a character boundary.
@@ -113,11 +108,11 @@ void Provider::Reset() {
 RecordsAnswer Provider::GetRecords(std::int32_t count, std::int32_t options,
                                    std::string_view commandUtf8) {
   RecordsAnswer answer;
-  if ((options & kOptionReset) != 0) {
+  if ((options & remote::kOptionReset) != 0) {
     Reset();
     return answer;
   }
-  const bool start = (options & kOptionFieldDescriptions) != 0 || !commandUtf8.empty();
+  const bool start = (options & remote::kOptionFieldDescriptions) != 0 || !commandUtf8.empty();
   if (!start && !described_) {
     throw SqlError("No statement has been run on provider " + definition_.name +
                    "; the first request must ask for the field descriptions");
@@ -277,11 +272,13 @@ UpdatesAnswer Provider::ApplyUpdates(std::span<const std::uint8_t> delta, std::i
   std::vector<std::optional<std::size_t>> target(fields.size());
   std::string unknownField;
   for (std::size_t k = 0; k < fields.size(); ++k) {
-    if (SameName(fields[k].name, kCalledAtColumn) || SameName(fields[k].name, kPeerColumn)) {
+    if (platform::EqualsNoCase(fields[k].name, kCalledAtColumn) ||
+        platform::EqualsNoCase(fields[k].name, kPeerColumn)) {
       continue;
     }
-    const auto it = std::find_if(tableColumns.begin(), tableColumns.end(),
-                                 [&](const std::string& c) { return SameName(c, fields[k].name); });
+    const auto it = std::find_if(
+        tableColumns.begin(), tableColumns.end(),
+        [&](const std::string& c) { return platform::EqualsNoCase(c, fields[k].name); });
     if (it == tableColumns.end()) {
       if (unknownField.empty()) unknownField = fields[k].name;
     } else {
@@ -320,10 +317,10 @@ UpdatesAnswer Provider::ApplyUpdates(std::span<const std::uint8_t> delta, std::i
         }
       }
       for (const std::string& c : tableColumns) {
-        if (SameName(c, kCalledAtColumn)) {
+        if (platform::EqualsNoCase(c, kCalledAtColumn)) {
           columns.push_back(c);
           values.emplace_back(SqlText{now});
-        } else if (SameName(c, kPeerColumn)) {
+        } else if (platform::EqualsNoCase(c, kPeerColumn)) {
           columns.push_back(c);
           values.emplace_back(SqlText{peer});
         }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "engine/Packet.h"
+#include "remote/AppServer.h"
 #include "server/SqlBackend.h"
 
 namespace quor::server {
@@ -31,10 +32,6 @@ struct ProviderDefinition {
 // The three providers of the server object: "songDataSetProvider",
 // "singerDataSetProvider" and "tempDataSetProvider" (the room requests).
 std::vector<ProviderDefinition> StandardProviders();
-
-// AS_GetRecords options (a bit set).
-inline constexpr std::int32_t kOptionFieldDescriptions = 1;
-inline constexpr std::int32_t kOptionReset = 2;
 
 // Bytes of row data one packet may carry: a statement without end (or simply
 // too large a result) is stopped with a clear error instead of exhausting the

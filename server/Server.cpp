@@ -9,7 +9,7 @@
 
 #include "server/Provider.h"
 #include "server/RequestLog.h"
-#include "server/ServerSession.h"
+#include "server/SessionThread.h"
 
 namespace quor::server {
 

@@ -6,7 +6,7 @@
 
 #include <QObject>
 
-#include "remote/SocketConnection.h"
+#include "remote/MessageLoop.h"
 #include "ui/Notifier.h"
 
 namespace quor::ui {

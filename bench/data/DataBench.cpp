@@ -44,7 +44,7 @@ namespace {
 
 using namespace quor;
 
-constexpr const char* kStatement = "select SINGID,SINGNAME,SINGER from vodinfo";
+constexpr const char* kStatement = bench::kBenchStatement;
 
 std::string& CataloguePath() {
   static std::string path;
@@ -106,25 +106,7 @@ struct Stack {
 };
 
 void BM_SqliteStep(benchmark::State& state) {
-  sqlite3* db = nullptr;
-  sqlite3_open_v2(CataloguePath().c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-  for (auto _ : state) {
-    sqlite3_stmt* s = nullptr;
-    sqlite3_prepare_v2(db, kStatement, -1, &s, nullptr);
-    std::int64_t sum = 0;
-    std::size_t bytes = 0;
-    while (sqlite3_step(s) == SQLITE_ROW) {
-      sum += sqlite3_column_int64(s, 0);
-      benchmark::DoNotOptimize(sqlite3_column_text(s, 1));
-      bytes += static_cast<std::size_t>(sqlite3_column_bytes(s, 1));
-      benchmark::DoNotOptimize(sqlite3_column_text(s, 2));
-      bytes += static_cast<std::size_t>(sqlite3_column_bytes(s, 2));
-    }
-    sqlite3_finalize(s);
-    benchmark::DoNotOptimize(sum);
-    benchmark::DoNotOptimize(bytes);
-  }
-  sqlite3_close(db);
+  bench::StepBareStatement(state, CataloguePath());
 }
 
 void BM_OpenQuery(benchmark::State& state) {

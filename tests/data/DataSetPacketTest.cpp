@@ -127,6 +127,38 @@ TEST_F(DataSetPacketTest, PacketOptionsAndFieldParametersAreTaken) {
   EXPECT_FALSE(ds().HoldsServerReference());
 }
 
+TEST_F(DataSetPacketTest, LongColumnNamesAreCutToWholeCharacters) {
+  // 31 letters, then U+20000 (four bytes in GB18030) or 歌 (two bytes): the
+  // 32nd character is taken whole or not at all, and the name that a cut
+  // makes twice gets its number.
+  const std::string letters(31, 'A');
+  std::vector<engine::FieldDef> fields = {
+      {letters + "\xF0\xA0\x80\x80"
+                 "B",
+       FieldType::kInt32,
+       4,
+       0,
+       {}},
+      {letters + "歌星", FieldType::kInt32, 4, 0, {}},
+      {letters + "歌手", FieldType::kInt32, 4, 0, {}},
+  };
+  engine::PacketWriter w(engine::PacketKind::kData, fields);
+  w.BeginRow();
+  for (int v : {1, 2, 3}) w.AddInt64(v);
+  w.EndRow();
+  const auto packet = w.Finish();
+  Answer([packet] { return AsVariant(packet); });
+  ds().Open();
+  const std::vector<FieldDef>& defs = ds().FieldDefs();
+  ASSERT_EQ(defs.size(), 3u);
+  EXPECT_EQ(defs[0].name, letters + "\x95\x32\x82\x36");
+  EXPECT_EQ(platform::GbkToUtf16(defs[0].name), platform::Utf8ToUtf16(letters) + u"\U00020000");
+  EXPECT_EQ(U(defs[1].name), letters + "歌");
+  EXPECT_EQ(U(defs[2].name), letters + "歌_1");
+  EXPECT_EQ(ds().FieldByName(defs[0].name).AsString(), "1");
+  EXPECT_EQ(ds().FieldByName(defs[2].name).AsString(), "3");
+}
+
 TEST_F(DataSetPacketTest, InsertedValuesAreCheckedAndKeptInTheChangeLog) {
   const auto packet = TypedPacket(false, false, true);
   Answer([packet] { return AsVariant(packet); });

@@ -168,7 +168,7 @@ RecordedCall Rec(std::string op, std::string provider = {}) {
 }
 
 // Records each call, then lets the real server object answer it.
-class RecordingAppServer final : public remote::AppServerObject {
+class RecordingAppServer final : public remote::AppServerDispatcher {
  public:
   RecordingAppServer(RecordingPeer& peer, const std::string& db, server::RequestLog& log)
       : peer_(peer) {

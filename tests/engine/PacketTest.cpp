@@ -170,6 +170,26 @@ TEST(Packet, DeltaAndErrorPacketsCarryTheirRowInformation) {
   EXPECT_EQ(dr.Row(0).Status(), UpdateStatus::kInserted);
   EXPECT_EQ(dr.Row(0).TextUtf8(1), "房间");
 
+  // A row a data packet holds becomes the same delta row once its prefix is
+  // put in front, and the prefix reads back from the encoded row alone.
+  PacketWriter plain(PacketKind::kData, SongFields());
+  plain.BeginRow();
+  plain.AddInt64(5);
+  plain.AddTextUtf8("房间");
+  plain.AddNull();
+  plain.EndRow();
+  const auto data = plain.Finish();
+  PacketWriter again(PacketKind::kDelta, SongFields());
+  again.AppendEncodedDeltaRow({41, UpdateStatus::kInserted}, PacketReader(data).Row(0).Encoded());
+  EXPECT_EQ(again.Finish(), delta);
+  const DeltaRowPrefix prefix = ReadDeltaRowPrefix(dr.Row(0).Encoded());
+  EXPECT_EQ(prefix.changeId, 41u);
+  EXPECT_EQ(prefix.status, UpdateStatus::kInserted);
+  EXPECT_EQ(dr.Row(0).Encoded().size(),
+            kDeltaRowPrefixSize + PacketReader(data).Row(0).Encoded().size());
+  EXPECT_THROW(ReadDeltaRowPrefix(dr.Row(0).Encoded().first(4)), PacketError);
+  EXPECT_THROW(plain.AppendEncodedDeltaRow({1, UpdateStatus::kInserted}, {}), PacketError);
+
   PacketWriter e(PacketKind::kErrors, ErrorPacketFields());
   e.BeginRow();
   e.AddInt64(1);

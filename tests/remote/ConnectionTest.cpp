@@ -58,7 +58,7 @@ Ref<IUnknown> MakeServerObject() {
   return o;
 }
 
-class FakeAppServer : public AppServerObject {
+class FakeAppServer : public AppServerDispatcher {
  public:
   HRESULT AS_ApplyUpdates(const std::u16string&, const Variant&, std::int32_t, std::int32_t&,
                           Variant&, Variant&) override {

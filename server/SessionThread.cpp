@@ -1,7 +1,7 @@
 // One terminal connection: its interpreter answers create-object, get-id,
 // invoke and free-object requests until the terminal goes or the server stops.
 
-#include "server/ServerSession.h"
+#include "server/SessionThread.h"
 
 #include <poll.h>
 
