@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <utility>
 
 #include "drivers/DriverTestSupport.h"
 #include "platform/driver_api.h"
@@ -33,6 +34,16 @@ class Fmpapi : public ::testing::Test {
     ASSERT_TRUE(decoder_.DecoderIsOpen());
   }
   void TearDown() override { decoder_.DecoderClose(); }
+
+  // How many driver opens and closes the log holds.
+  std::pair<std::size_t, std::size_t> OpensAndCloses() const {
+    std::pair<std::size_t, std::size_t> counts;
+    for (const LogLine& line : ReadLog(dir_.File("sim.log"))) {
+      counts.first += line.message == kOpenMessage;
+      counts.second += line.message == kCloseMessage;
+    }
+    return counts;
+  }
 
   // The log lines of decoder requests (the open and close left out).
   std::vector<LogLine> Requests() const {
@@ -131,14 +142,7 @@ TEST_F(Fmpapi, OpenAndCloseReachTheDriverOnce) {
   decoder_.DecoderOpen();
   decoder_.DecoderOpen();
   decoder_.DecoderClose();
-  std::size_t opens = 0;
-  std::size_t closes = 0;
-  for (const LogLine& line : ReadLog(dir_.File("sim.log"))) {
-    opens += line.message == kOpenMessage;
-    closes += line.message == kCloseMessage;
-  }
-  EXPECT_EQ(opens, 3u);
-  EXPECT_EQ(closes, 3u);
+  EXPECT_EQ(OpensAndCloses(), std::make_pair(std::size_t{3}, std::size_t{3}));
   decoder_.DecoderOpen();  // for TearDown
 }
 
@@ -152,14 +156,8 @@ TEST_F(Fmpapi, EachBindingOwnsItsHandleAndClosesItWhenItGoes) {
     EXPECT_EQ(decoder_.DecoderOpenFile(1, "/media/y.mpg"), 1);
   }
   EXPECT_TRUE(decoder_.DecoderIsOpen());
-  std::size_t opens = 0;
-  std::size_t closes = 0;
-  for (const LogLine& line : ReadLog(dir_.File("sim.log"))) {
-    opens += line.message == kOpenMessage;
-    closes += line.message == kCloseMessage;
-  }
-  EXPECT_EQ(opens, 2u);
-  EXPECT_EQ(closes, 1u);  // the second one, by its destructor
+  // The second one was closed by its destructor.
+  EXPECT_EQ(OpensAndCloses(), std::make_pair(std::size_t{2}, std::size_t{1}));
 }
 
 // The shared layout, as the drivers read it back.

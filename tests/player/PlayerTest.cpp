@@ -23,9 +23,14 @@ std::vector<std::string> StartRequests(const std::string& path, int h) {
           "Control" + s + "768 0", "SetParam" + s + "514 100"};
 }
 
-std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std::string>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
+// What a tick sends that finds stream `ended` stopped and starts the song at
+// path on stream h.
+std::vector<std::string> MovesOn(int ended, const std::string& path, int h) {
+  const std::string e = " h" + std::to_string(ended) + " ";
+  std::vector<std::string> sent{"GetValue" + e + "518 0", "EndStream" + e + "0 0"};
+  const auto start = StartRequests(path, h);
+  sent.insert(sent.end(), start.begin(), start.end());
+  return sent;
 }
 
 std::u16string Rotated(std::u16string text, std::size_t by = 1) {
@@ -60,7 +65,7 @@ TEST_F(PlayerTest, AQueueFilledAfterStartUpPlaysThroughAsTheStatesSay) {
   EXPECT_THAT(Sent(), ElementsAre("GetValue h0 518 0"));
   EXPECT_EQ(status_.PlayerState, PlayerState::kIdleWaiting);
   player_->mainTimerTimer();
-  EXPECT_EQ(Sent(), Join({"GetValue h0 518 0", "EndStream h0 0 0"}, StartRequests(kPath10023, 1)));
+  EXPECT_EQ(Sent(), MovesOn(0, kPath10023, 1));
   EXPECT_TRUE(queue_.empty());
   EXPECT_EQ(status_.PlayerState, PlayerState::kIdleEmpty);
   EXPECT_EQ(status_.MarqueeText, kQueueEmptyText);
@@ -103,7 +108,7 @@ TEST_F(PlayerTest, AQueueFilledAfterStartUpPlaysThroughAsTheStatesSay) {
   EXPECT_THAT(Sent(), ElementsAre("GetValue h2 518 0"));
   EXPECT_EQ(status_.PlayerState, PlayerState::kIdleWaiting);
   player_->mainTimerTimer();
-  EXPECT_EQ(Sent(), Join({"GetValue h2 518 0", "EndStream h2 0 0"}, StartRequests(kPath10002, 3)));
+  EXPECT_EQ(Sent(), MovesOn(2, kPath10002, 3));
   EXPECT_TRUE(queue_.empty());
   EXPECT_EQ(status_.PlayerState, PlayerState::kIdleEmpty);
   EXPECT_EQ(status_.MarqueeText, kQueueEmptyText);
@@ -125,7 +130,7 @@ TEST_F(PlayerTest, ASongThatEndsInStateThreeIsFollowedOnTheSameTick) {
 
   RunToEnd();
   player_->mainTimerTimer();
-  EXPECT_EQ(Sent(), Join({"GetValue h1 518 0", "EndStream h1 0 0"}, StartRequests(kPath10002, 2)));
+  EXPECT_EQ(Sent(), MovesOn(1, kPath10002, 2));
   EXPECT_THAT(queue_, ElementsAre(Entry10023()));
   EXPECT_EQ(status_.PlayerState, PlayerState::kIdleWaiting);
 }
@@ -211,7 +216,7 @@ TEST_F(PlayerTest, ASongWithoutAPathStaysFirstAndIsTriedAgainEveryTick) {
   queue_.erase(queue_.begin());
   status_.PlayerState = PlayerState::kIdleWaiting;
   player_->mainTimerTimer();
-  EXPECT_EQ(Sent(), Join({"GetValue h0 518 0", "EndStream h0 0 0"}, StartRequests(kPath10001, 1)));
+  EXPECT_EQ(Sent(), MovesOn(0, kPath10001, 1));
 }
 
 // The catalogue server dies while songs wait.
@@ -247,7 +252,7 @@ TEST_F(PlayerWithDyingServer, EachTickStillScrollsAndReadsThePositionBeforeTheFa
   // The server comes back: the next tick plays the song.
   catalogue_->Server().Start(port);
   player_->mainTimerTimer();
-  EXPECT_EQ(Sent(), Join({"GetValue h1 518 0", "EndStream h1 0 0"}, StartRequests(kPath10023, 2)));
+  EXPECT_EQ(Sent(), MovesOn(1, kPath10023, 2));
   EXPECT_TRUE(queue_.empty());
 }
 
