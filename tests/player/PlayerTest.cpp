@@ -33,7 +33,7 @@ std::vector<std::string> MovesOn(int ended, const std::string& path, int h) {
   return sent;
 }
 
-std::u16string Rotated(std::u16string text, std::size_t by = 1) {
+std::u16string Rotated(const std::u16string& text, std::size_t by = 1) {
   return text.substr(by) + text.substr(0, by);
 }
 
