@@ -8,7 +8,6 @@
 #include "platform/Display.h"
 #include "platform/ProgramFolder.h"
 #include "platform/ScreenSaver.h"
-#include "player/FMPAPI.h"
 #include "ui/QtChild.h"
 
 namespace quor::app {
@@ -58,11 +57,11 @@ void ProgramShell::UnregisterRemoteKeys() {
 }
 
 void ProgramShell::DecoderOpen() {
-  player::DecoderOpen();
+  decoder_.DecoderOpen();
 }
 
 void ProgramShell::DecoderClose() {
-  player::DecoderClose();
+  decoder_.DecoderClose();
 }
 
 void ProgramShell::ConnectShare(const platform::ShareConnection& connection) {

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "platform/HotKeys.h"
+#include "player/FMPAPI.h"
 #include "ui/MainWindow.h"
 #include "ui/Notifier.h"
 #include "ui/ShellServices.h"
@@ -42,6 +43,10 @@ class ProgramShell : public QObject, public ui::ShellServices {
   // closes the window.
   void AttachWindow(ui::MainWindow& window);
 
+  // The decoder binding DecoderOpen and DecoderClose work on; owned here for
+  // the whole run.
+  player::Decoder& DecoderBinding() { return decoder_; }
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -49,6 +54,7 @@ class ProgramShell : public QObject, public ui::ShellServices {
   void Deliver(int id);
 
   ui::Notifier& notifier_;
+  player::Decoder decoder_;
   std::unique_ptr<platform::HotKeys> hotKeys_;
   ui::MainWindow* window_ = nullptr;
   QSocketNotifier* keyNotifier_ = nullptr;  // QObject child

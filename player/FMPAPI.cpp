@@ -1,18 +1,10 @@
 #include "player/FMPAPI.h"
 
-#include "platform/Driver.h"
+#include "platform/driver_api.h"
 
 namespace quor::player {
 
 namespace {
-
-// The one driver handle of the process; GUI thread only.
-platform::DriverHandle driver = nullptr;
-
-std::uint32_t Send(std::uint32_t first, std::intptr_t second) {
-  return static_cast<std::uint32_t>(platform::SendDriverMessage(
-      driver, kDecoderMessage, static_cast<std::intptr_t>(first), second));
-}
 
 std::uint8_t LowByte(std::uint16_t stream) {
   return static_cast<std::uint8_t>(stream & 0xFF);
@@ -20,58 +12,63 @@ std::uint8_t LowByte(std::uint16_t stream) {
 
 }  // namespace
 
-void DecoderOpen() {
-  if (driver != nullptr) DecoderClose();
-  driver = platform::OpenDriver(u"reeldrv", u"Drivers32", 0);
+Decoder::~Decoder() {
+  if (driver_ != nullptr) DecoderClose();
 }
 
-void DecoderClose() {
-  platform::CloseDriver(driver, 0, 0);
-  driver = nullptr;
+std::uint32_t Decoder::Send(std::uint32_t first, std::intptr_t second) {
+  return static_cast<std::uint32_t>(platform::SendDriverMessage(
+      driver_, kDecoderMessage, static_cast<std::intptr_t>(first), second));
 }
 
-bool DecoderIsOpen() {
-  return driver != nullptr;
+void Decoder::DecoderOpen() {
+  if (driver_ != nullptr) DecoderClose();
+  driver_ = platform::OpenDriver(u"reeldrv", u"Drivers32", 0);
 }
 
-std::uint32_t DecoderSend(std::uint8_t command, std::uint8_t handle, std::uint16_t code,
-                          std::uint32_t argument) {
-  return Send(PackDecoderRequest(command, handle, code), static_cast<std::intptr_t>(argument));
+void Decoder::DecoderClose() {
+  platform::CloseDriver(driver_, 0, 0);
+  driver_ = nullptr;
 }
 
-std::uint16_t DecoderOpenFile(std::uint16_t mode, const std::string& path) {
+std::uint32_t Decoder::DecoderSend(std::uint8_t command, std::uint8_t handle, std::uint16_t code,
+                                   std::uint32_t argument) {
+  return Send(QuorPackDecoderRequest(command, handle, code), static_cast<std::intptr_t>(argument));
+}
+
+std::uint16_t Decoder::DecoderOpenFile(std::uint16_t mode, const std::string& path) {
   // c_str() is the zero-terminated text; it lives until the driver returns.
   const auto address = reinterpret_cast<std::intptr_t>(path.c_str());
-  return static_cast<std::uint16_t>(Send(PackDecoderRequest(kCommandOpenFile, 0, mode), address) &
-                                    0xFFFF);
+  return static_cast<std::uint16_t>(
+      Send(QuorPackDecoderRequest(kDecoderCommandOpenFile, 0, mode), address) & 0xFFFF);
 }
 
-void DecoderControl(std::uint16_t stream, std::uint16_t code, std::uint32_t argument) {
-  DecoderSend(kCommandControl, LowByte(stream), code, argument);
+void Decoder::DecoderControl(std::uint16_t stream, std::uint16_t code, std::uint32_t argument) {
+  DecoderSend(kDecoderCommandControl, LowByte(stream), code, argument);
 }
 
-void DecoderPause(std::uint16_t stream) {
-  DecoderSend(kCommandPause, LowByte(stream), 0, 0);
+void Decoder::DecoderPause(std::uint16_t stream) {
+  DecoderSend(kDecoderCommandPause, LowByte(stream), 0, 0);
 }
 
-void DecoderEndStream(std::uint16_t stream) {
-  DecoderSend(kCommandEndStream, LowByte(stream), 0, 0);
+void Decoder::DecoderEndStream(std::uint16_t stream) {
+  DecoderSend(kDecoderCommandEndStream, LowByte(stream), 0, 0);
 }
 
-void DecoderSetParam(std::uint16_t stream, std::uint16_t code, std::uint32_t argument) {
-  DecoderSend(kCommandSetParam, LowByte(stream), code, argument);
+void Decoder::DecoderSetParam(std::uint16_t stream, std::uint16_t code, std::uint32_t argument) {
+  DecoderSend(kDecoderCommandSetParam, LowByte(stream), code, argument);
 }
 
-void DecoderSelect(std::uint16_t stream, std::uint16_t code, std::uint32_t argument) {
-  DecoderSend(kCommandSelect, LowByte(stream), code, argument);
+void Decoder::DecoderSelect(std::uint16_t stream, std::uint16_t code, std::uint32_t argument) {
+  DecoderSend(kDecoderCommandSelect, LowByte(stream), code, argument);
 }
 
-void DecoderSetValue(std::uint16_t stream, std::uint16_t code, std::uint32_t argument) {
-  DecoderSend(kCommandSetValue, LowByte(stream), code, argument);
+void Decoder::DecoderSetValue(std::uint16_t stream, std::uint16_t code, std::uint32_t argument) {
+  DecoderSend(kDecoderCommandSetValue, LowByte(stream), code, argument);
 }
 
-std::uint32_t DecoderGetValue(std::uint16_t stream, std::uint16_t code) {
-  return DecoderSend(kCommandGetValue, LowByte(stream), code, 0);
+std::uint32_t Decoder::DecoderGetValue(std::uint16_t stream, std::uint16_t code) {
+  return DecoderSend(kDecoderCommandGetValue, LowByte(stream), code, 0);
 }
 
 }  // namespace quor::player

@@ -60,7 +60,7 @@ std::string MixFilter(std::uint32_t mixLeft, std::uint32_t mixRight, std::uint32
   const std::uint32_t levelRight = std::min(volume >> 16, kMaxLevel);
   const std::uint32_t louder = std::max(levelLeft, levelRight);
   const bool balanced = levelLeft == levelRight || louder == 0;
-  if (mixLeft == kMixTakeLeft && mixRight == kMixTakeRight && balanced) return {};
+  if (mixLeft == kDecoderMixTakeLeft && mixRight == kDecoderMixTakeRight && balanced) return {};
   // mpv's own volume carries the louder level; the softer side is scaled here.
   const double gainLeft = balanced ? 1.0 : static_cast<double>(levelLeft) / louder;
   const double gainRight = balanced ? 1.0 : static_cast<double>(levelRight) / louder;
@@ -196,7 +196,7 @@ std::intptr_t MpvDriver::Handle(std::uint32_t message, std::intptr_t lParam1,
   DrainEvents();
   if (message == kDecoderMessage) {
     const auto argument = static_cast<std::uint32_t>(static_cast<std::uintptr_t>(lParam2));
-    return Request(UnpackDecoderRequest(lParam1), argument, lParam2);
+    return Request(QuorUnpackDecoderRequest(lParam1), argument, lParam2);
   }
   if (message == kDrvQueryProperty) {
     const auto* name = reinterpret_cast<const char*>(lParam1);
@@ -210,24 +210,24 @@ std::intptr_t MpvDriver::Handle(std::uint32_t message, std::intptr_t lParam1,
   return 0;
 }
 
-std::uint32_t MpvDriver::Request(DecoderRequest request, std::uint32_t argument,
+std::uint32_t MpvDriver::Request(QuorDecoderRequest request, std::uint32_t argument,
                                  std::intptr_t lParam2) {
   // Volume and mix are settings of the player, taken whatever the handle.
-  if (request.command == kGetValue) {
-    if (request.code == kCodeVolume) return volume_;
-    if (request.code == kCodeMixLeft) return mixLeft_;
-    if (request.code == kCodeMixRight) return mixRight_;
+  if (request.command == kDecoderCommandGetValue) {
+    if (request.code == kDecoderCodeVolume) return volume_;
+    if (request.code == kDecoderCodeMixLeft) return mixLeft_;
+    if (request.code == kDecoderCodeMixRight) return mixRight_;
   }
-  if (request.command == kSetValue) {
-    if (request.code == kCodeVolume) {
+  if (request.command == kDecoderCommandSetValue) {
+    if (request.code == kDecoderCodeVolume) {
       const std::uint32_t left = std::min(argument & 0xFFFF, kMaxLevel);
       const std::uint32_t right = std::min(argument >> 16, kMaxLevel);
       volume_ = right << 16 | left;
       const double volume = std::max(left, right) / 2.0;
       mpv_set_property(mpv_, "volume", MPV_FORMAT_DOUBLE, const_cast<double*>(&volume));
-    } else if (request.code == kCodeMixLeft) {
+    } else if (request.code == kDecoderCodeMixLeft) {
       mixLeft_ = argument;
-    } else if (request.code == kCodeMixRight) {
+    } else if (request.code == kDecoderCodeMixRight) {
       mixRight_ = argument;
     } else {
       return 0;
@@ -235,37 +235,38 @@ std::uint32_t MpvDriver::Request(DecoderRequest request, std::uint32_t argument,
     ApplyMix();
     return 1;
   }
-  if (request.command == kOpenFile) return OpenFile(reinterpret_cast<const char*>(lParam2));
+  if (request.command == kDecoderCommandOpenFile)
+    return OpenFile(reinterpret_cast<const char*>(lParam2));
   if (!IsLive(request.handle)) return 0;
   switch (request.command) {
-    case kGetValue:
+    case kDecoderCommandGetValue:
       return GetValue(request.code);
-    case kControl:
-      if (request.code == kControlPlay || request.code == kControlResume) {
+    case kDecoderCommandControl:
+      if (request.code == kDecoderControlPlay || request.code == kDecoderControlResume) {
         return SetFlag("pause", false) ? 1 : 0;
       }
-      if (request.code == kControlSeek && argument == kCodeSeekTarget) {
+      if (request.code == kDecoderControlSeek && argument == kDecoderCodeSeekTarget) {
         const std::string seconds = std::to_string(seekTarget_ / 1000.0);
         return Command({"seek", seconds.c_str(), "absolute+exact"}) ? 1 : 0;
       }
       return 0;
-    case kPause:
+    case kDecoderCommandPause:
       return SetFlag("pause", true) ? 1 : 0;
-    case kEndStream:
+    case kDecoderCommandEndStream:
       Stop();
       return 1;
-    case kSetParam:
-      if (request.code == kCodeSeekTarget) {
+    case kDecoderCommandSetParam:
+      if (request.code == kDecoderCodeSeekTarget) {
         seekTarget_ = argument;
         return 1;
       }
-      if (request.code == kCodeSpeed && argument >= 1 && argument <= 10000) {
+      if (request.code == kDecoderCodeSpeed && argument >= 1 && argument <= 10000) {
         double speed = argument / 100.0;
         return mpv_set_property(mpv_, "speed", MPV_FORMAT_DOUBLE, &speed) >= 0 ? 1 : 0;
       }
       return 0;
-    case kSelect: {
-      if (request.code != kCodeTrack) return 0;
+    case kDecoderCommandSelect: {
+      if (request.code != kDecoderCodeTrack) return 0;
       std::int64_t track = argument >= 1 && argument <= audioTracks_ ? argument : 1;
       const bool selected = mpv_set_property(mpv_, "aid", MPV_FORMAT_INT64, &track) >= 0;
       ApplyMix();  // the new track may have another channel count
@@ -297,8 +298,8 @@ std::uint32_t MpvDriver::OpenFile(const char* path) {
   mpv_set_property_string(mpv_, "aid", "auto");
   double speed = 1.0;
   mpv_set_property(mpv_, "speed", MPV_FORMAT_DOUBLE, &speed);
-  mixLeft_ = kMixTakeLeft;
-  mixRight_ = kMixTakeRight;
+  mixLeft_ = kDecoderMixTakeLeft;
+  mixRight_ = kDecoderMixTakeRight;
   ApplyMix();
 
   stream_ = NextStreamHandle(stream_);
@@ -358,11 +359,11 @@ std::uint32_t MpvDriver::CountAudioTracks() {
 
 std::uint32_t MpvDriver::GetValue(std::uint16_t code) {
   switch (code) {
-    case kCodePosition:
+    case kDecoderCodePosition:
       return Position();
-    case kCodeLength:
+    case kDecoderCodeLength:
       return lengthMs_;
-    case kCodeChannelInfo:
+    case kDecoderCodeChannelInfo:
       return audioTracks_ >= 2 ? 3 : 2;
     default:
       return 0;

@@ -60,7 +60,7 @@ class MpvDriver {
   std::intptr_t Handle(std::uint32_t message, std::intptr_t lParam1, std::intptr_t lParam2);
 
  private:
-  std::uint32_t Request(DecoderRequest request, std::uint32_t argument, std::intptr_t lParam2);
+  std::uint32_t Request(QuorDecoderRequest request, std::uint32_t argument, std::intptr_t lParam2);
   std::uint32_t OpenFile(const char* path);
   std::uint32_t GetValue(std::uint16_t code);
   std::uint32_t Position();
@@ -88,8 +88,8 @@ class MpvDriver {
   std::uint32_t audioTracks_ = 0;
   std::uint32_t seekTarget_ = 0;
   std::uint32_t volume_ = kStartLevel << 16 | kStartLevel;
-  std::uint32_t mixLeft_ = kMixTakeLeft;
-  std::uint32_t mixRight_ = kMixTakeRight;
+  std::uint32_t mixLeft_ = kDecoderMixTakeLeft;
+  std::uint32_t mixRight_ = kDecoderMixTakeRight;
   std::string appliedFilter_;
 
   // Guarded by wakeMutex_: set by the wakeup callback (any libmpv thread).

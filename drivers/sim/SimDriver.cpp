@@ -71,7 +71,7 @@ std::intptr_t SimDriver::Handle(std::uint32_t message, std::intptr_t lParam1,
   std::string pathText;
   std::intptr_t result = 0;
   if (message == kDecoderMessage) {
-    result = Request(UnpackDecoderRequest(lParam1), lParam2, &pathText);
+    result = Request(QuorUnpackDecoderRequest(lParam1), lParam2, &pathText);
   } else if (message == kDrvClose) {
     result = 1;
   }
@@ -79,25 +79,25 @@ std::intptr_t SimDriver::Handle(std::uint32_t message, std::intptr_t lParam1,
   return result;
 }
 
-std::uint32_t SimDriver::Request(DecoderRequest request, std::intptr_t lParam2,
+std::uint32_t SimDriver::Request(QuorDecoderRequest request, std::intptr_t lParam2,
                                  std::string* pathText) {
   const auto argument = static_cast<std::uint32_t>(static_cast<std::uintptr_t>(lParam2));
   switch (request.command) {
-    case kOpenFile:
+    case kDecoderCommandOpenFile:
       return OpenFile(reinterpret_cast<const char*>(lParam2), pathText);
-    case kGetValue:
-      if (request.code == kCodeVolume) return volume_;
-      if (request.code == kCodeMixLeft) return mixLeft_;
-      if (request.code == kCodeMixRight) return mixRight_;
+    case kDecoderCommandGetValue:
+      if (request.code == kDecoderCodeVolume) return volume_;
+      if (request.code == kDecoderCodeMixLeft) return mixLeft_;
+      if (request.code == kDecoderCodeMixRight) return mixRight_;
       return IsCurrent(request.handle) ? GetValue(request.code) : 0;
-    case kSetValue:
-      if (request.code == kCodeVolume) {
+    case kDecoderCommandSetValue:
+      if (request.code == kDecoderCodeVolume) {
         const std::uint32_t left = std::min(argument & 0xFFFF, kMaxLevel);
         const std::uint32_t right = std::min(argument >> 16, kMaxLevel);
         volume_ = right << 16 | left;
-      } else if (request.code == kCodeMixLeft) {
+      } else if (request.code == kDecoderCodeMixLeft) {
         mixLeft_ = argument;
-      } else if (request.code == kCodeMixRight) {
+      } else if (request.code == kDecoderCodeMixRight) {
         mixRight_ = argument;
       } else {
         return 0;
@@ -110,42 +110,42 @@ std::uint32_t SimDriver::Request(DecoderRequest request, std::intptr_t lParam2,
   Position();  // notes the end of the stream before acting on it
   if (!live_) return 0;
   switch (request.command) {
-    case kControl:
-      if (request.code == kControlPlay || request.code == kControlResume) {
+    case kDecoderCommandControl:
+      if (request.code == kDecoderControlPlay || request.code == kDecoderControlResume) {
         if (!running_) {
           running_ = true;
           runningSince_ = Clock::now();
         }
         return 1;
       }
-      if (request.code == kControlSeek && argument == kCodeSeekTarget) {
+      if (request.code == kDecoderControlSeek && argument == kDecoderCodeSeekTarget) {
         Settle();
         basePositionMs_ = seekTarget_;
         Position();
         return 1;
       }
       return 0;
-    case kPause:
+    case kDecoderCommandPause:
       Settle();
       running_ = false;
       return 1;
-    case kEndStream:
+    case kDecoderCommandEndStream:
       live_ = false;
       running_ = false;
       return 1;
-    case kSetParam:
-      if (request.code == kCodeSeekTarget) {
+    case kDecoderCommandSetParam:
+      if (request.code == kDecoderCodeSeekTarget) {
         seekTarget_ = argument;
         return 1;
       }
-      if (request.code == kCodeSpeed && argument >= 1 && argument <= 10000) {
+      if (request.code == kDecoderCodeSpeed && argument >= 1 && argument <= 10000) {
         Settle();
         speedPercent_ = argument;
         return 1;
       }
       return 0;
-    case kSelect:
-      if (request.code != kCodeTrack) return 0;
+    case kDecoderCommandSelect:
+      if (request.code != kDecoderCodeTrack) return 0;
       track_ = argument >= 1 && argument <= file_.audioTracks ? argument : 1;
       return 1;
     default:
@@ -168,22 +168,22 @@ std::uint32_t SimDriver::OpenFile(const char* path, std::string* pathText) {
   speedPercent_ = 100;
   seekTarget_ = 0;
   track_ = 1;
-  mixLeft_ = kMixTakeLeft;
-  mixRight_ = kMixTakeRight;
+  mixLeft_ = kDecoderMixTakeLeft;
+  mixRight_ = kDecoderMixTakeRight;
   return stream_;
 }
 
 std::uint32_t SimDriver::GetValue(std::uint16_t code) {
   switch (code) {
-    case kCodePosition:
+    case kDecoderCodePosition:
       return Position();
-    case kCodeLength:
+    case kDecoderCodeLength:
       return file_.lengthMs;
-    case kCodeChannelInfo:
+    case kDecoderCodeChannelInfo:
       return file_.audioTracks >= 2 ? 3 : 2;
-    case kCodeTrack:
+    case kDecoderCodeTrack:
       return track_;
-    case kCodeSpeed:
+    case kDecoderCodeSpeed:
       return speedPercent_;
     default:
       return 0;

@@ -45,7 +45,7 @@ class SimDriver {
            std::intptr_t result, const std::string& pathText);
 
  private:
-  std::uint32_t Request(DecoderRequest request, std::intptr_t lParam2, std::string* pathText);
+  std::uint32_t Request(QuorDecoderRequest request, std::intptr_t lParam2, std::string* pathText);
   std::uint32_t OpenFile(const char* path, std::string* pathText);
   std::uint32_t GetValue(std::uint16_t code);
   // Position now in ms; marks the stream ended once it reaches the length.
@@ -66,8 +66,8 @@ class SimDriver {
   std::uint32_t seekTarget_ = 0;
   std::uint32_t track_ = 1;
   std::uint32_t volume_ = kStartLevel << 16 | kStartLevel;
-  std::uint32_t mixLeft_ = kMixTakeLeft;
-  std::uint32_t mixRight_ = kMixTakeRight;
+  std::uint32_t mixLeft_ = kDecoderMixTakeLeft;
+  std::uint32_t mixRight_ = kDecoderMixTakeRight;
 };
 
 }  // namespace quor::drivers

@@ -12,7 +12,6 @@
 #include "platform/EngineRegistry.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Share.h"
-#include "player/FMPAPI.h"
 
 namespace quor::app {
 namespace {
@@ -40,7 +39,7 @@ TEST(ProgramShellTest, StartUpAndShutdownReachTheRealLayers) {
     EXPECT_EQ(share.password, "zwk");
     EXPECT_EQ(share.remoteName, "");  // empty after the missing-file message
     EXPECT_TRUE(window.close());
-    EXPECT_FALSE(player::DecoderIsOpen());  // closed (or never opened)
+    EXPECT_FALSE(shell.DecoderBinding().DecoderIsOpen());  // closed (or never opened)
   }
   EXPECT_EQ(notifier.messages.size(), 1);
 }
