@@ -83,6 +83,7 @@ after(async () => {
     await new Promise((r) => { demo.once('exit', r); setTimeout(r, 5000); });
   }
   if (failed) console.log(`pictures and logs kept in ${work}; demo output:\n${output}`);
+  else if (process.env.QUORVOD_TEST_KEEP === '1') console.log(`pictures and logs kept in ${work}`);
   else fs.rmSync(work, { recursive: true, force: true });
 });
 
