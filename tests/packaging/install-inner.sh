@@ -208,6 +208,48 @@ wait $server || status=$?
 [ $status -eq 0 ] || fail "the server exited with $status on SIGTERM"
 ok "the server ends with 0 on SIGTERM"
 
+# --- The tree booted with systemd-nspawn: systemd itself starts the enabled
+# service, with the unit's whole sandbox, and starts it again when it dies.
+if [ -n "$root" ]; then
+  umount "$root/tmp/.X11-unix" "$root/dev" "$root/proc"
+  SYSTEMD_NSPAWN_UNIFIED_HIERARCHY=0 systemd-nspawn --quiet --directory="$root" --boot \
+    --register=no --keep-unit --console=pipe </dev/null >"$work/boot.log" 2>&1 &
+  nspawn=$!
+  started $nspawn
+  init=
+  find_init() { init=$(pgrep -P $nspawn | head -1) && [ -n "$init" ]; }
+  wait_for 20 "systemd-nspawn did not boot the tree: $(tail -3 "$work/boot.log")" find_init
+  in_boot() { nsenter --target "$init" --mount --pid --uts --ipc "$@"; }
+  active() { [ "$(in_boot systemctl is-active quorvod-server 2>/dev/null)" = active ]; }
+  wait_for 60 "systemd did not start quorvod-server at boot" active
+  main=$(in_boot systemctl show --value -p MainPID quorvod-server)
+  # The same process as this machine sees it: the server under the tree's init.
+  server=$(pgrep -x quorvod-server | while read -r p; do
+    [ "$(ps -o ppid= -p "$p" | tr -d ' ')" = "$init" ] && echo "$p"; done | head -1)
+  [ -n "$server" ] || fail "no quorvod-server under the booted system's init"
+  status=$(grep -E '^(CapEff|NoNewPrivs|Seccomp):' /proc/$server/status | tr -s '\t ' ' ' | tr '\n' ' ')
+  [ "$status" = "CapEff: 0000000000000400 NoNewPrivs: 1 Seccomp: 2 " ] ||
+    fail "the service's process is not confined as the unit says: $status"
+  (exec 3<>"/dev/tcp/$ip/211") || fail "the service does not listen on $ip:211"
+  in_boot journalctl -u quorvod-server --no-pager | grep -q "listening on $ip:211" ||
+    fail "the journal lacks the server's start line"
+  ok "at boot systemd runs quorvod-server (pid $main in the tree) confined: CAP_NET_BIND_SERVICE alone, no new privileges, a system call filter; its log is in the journal"
+
+  kill -KILL "$server"
+  restarted() {
+    local now
+    now=$(in_boot systemctl show --value -p MainPID quorvod-server)
+    [ "$now" != 0 ] && [ "$now" != "$main" ] && active && (exec 3<>"/dev/tcp/$ip/211") 2>/dev/null
+  }
+  wait_for 10 "systemd did not start the killed server again" restarted
+  ok "systemd starts the killed server again and it serves"
+
+  in_boot systemctl poweroff >/dev/null 2>&1 || true
+  wait_for 30 "the booted tree did not power off" eval "! kill -0 $nspawn 2>/dev/null"
+  mount -t proc proc "$root/proc"
+  mount --bind /dev "$root/dev"
+fi
+
 # --- Purge: the packages and their configuration go, the venue's data stays.
 in_tree env DEBIAN_FRONTEND=noninteractive apt-get purge -y -q -o DPkg::Lock::Timeout=600 \
   quorvod-server quorvod-terminal quorvod-tools >"$work/apt-purge.log" 2>&1 ||

@@ -4,7 +4,9 @@
 # machines, then used: the server started from its unit's command line with
 # the unit's user and capability, a terminal against it from the kiosk
 # session, the session starting a crashed terminal again, the unit checked by
-# systemd-analyze, and a purge that leaves the venue's data.
+# systemd-analyze, the tree booted with systemd-nspawn (systemd starts the
+# sandboxed service, and again after a crash), and a purge that leaves the
+# venue's data.
 #
 # The tree is made by debootstrap and kept under $QUORVOD_TEST_CACHE
 # (/var/cache/quorvod-test): the bare system once, and the system with the
@@ -103,6 +105,10 @@ work=$(mktemp -d /var/tmp/quorvod-install-test.XXXXXX)
 cleanup() {
   local status=$?
   [ -f "$work/pids" ] && while read -r pid; do kill "$pid" 2>/dev/null || true; done <"$work/pids"
+  # Whatever still runs inside the tree was started by this run.
+  for proc in /proc/[0-9]*; do
+    [ "$(readlink "$proc/root" 2>/dev/null)" = "$work/root" ] && kill -KILL "${proc#/proc/}" 2>/dev/null
+  done
   if [ $status -eq 0 ] && [ "${QUORVOD_TEST_KEEP:-}" != 1 ]; then rm -rf "$work"; else say "logs kept in $work"; fi
 }
 trap cleanup EXIT
