@@ -51,19 +51,38 @@ cp "$here/index.html" "$web/index.html"
 tokens=$work/web-tokens
 : >"$tokens"
 list=
-for ((s = 0; s < screens; s++)); do
-  vnclog=$work/x11vnc-$s.log
-  x11vnc -display "$xdisplay.$s" -localhost -nopw -forever -shared -noxdamage -xkb \
-    >"$vnclog" 2>&1 &
-  pids+=($!)
+# One x11vnc per screen, on the first free port from 5900 (given, not
+# autoprobed: x11vnc's own probe spends seconds on IPv6). Another run may take
+# a port between the look and the bind; x11vnc then ends and the next is tried.
+next_vnc_port=5900
+start_vnc() {  # screen -> port in $port
+  local s=$1 vnclog=$work/x11vnc-$1.log pid
   port=
-  for _ in $(seq 150); do
-    port=$(sed -n 's/^PORT=\([0-9][0-9]*\)$/\1/p' "$vnclog" | head -1)
-    [ -n "$port" ] && break
-    kill -0 "${pids[-1]}" 2>/dev/null || fail "x11vnc for screen $s ended: $(tail -3 "$vnclog")"
-    sleep 0.1
+  while [ $next_vnc_port -lt 6000 ]; do
+    local try=$next_vnc_port
+    next_vnc_port=$((next_vnc_port + 1))
+    port_in_use 127.0.0.1 $try && continue
+    x11vnc -display "$xdisplay.$s" -localhost -noipv6 -rfbport $try -nopw -forever -shared \
+      -noxdamage -xkb >"$vnclog" 2>&1 &
+    pid=$!
+    for _ in $(seq 100); do
+      grep -q '^PORT=' "$vnclog" && break
+      kill -0 $pid 2>/dev/null || break
+      sleep 0.05
+    done
+    if grep -q '^PORT=' "$vnclog"; then
+      pids+=($pid)
+      port=$try
+      return
+    fi
+    kill $pid 2>/dev/null || true
+    grep -q 'could not obtain listening port' "$vnclog" ||
+      fail "x11vnc for screen $s did not start: $(tail -3 "$vnclog")"
   done
-  [ -n "$port" ] || fail "x11vnc for screen $s did not start (see $vnclog)"
+  fail "no free port for x11vnc between 5900 and 5999"
+}
+for ((s = 0; s < screens; s++)); do
+  start_vnc $s
   size=$(awk -v s="screen #$s:" '$0 == s {f = 1} f && /dimensions:/ {print $2; exit}' <<<"$info")
   [[ $size =~ ^[0-9]+x[0-9]+$ ]] || size=800x600
   echo "screen$s: 127.0.0.1:$port" >>"$tokens"
