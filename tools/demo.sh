@@ -2,12 +2,22 @@
 # demo.sh BIN_DIR DEMO_DIR
 # Makes the demo catalogue (once), lays out a room folder with the terminal and
 # everything it reads beside it, starts the application server on the demo
-# catalogue and then the terminal (under a private Xvfb when there is no
-# display). Ends the server when the terminal ends.
+# catalogue and then the terminal. Without a display the terminal runs under a
+# private Xvfb whose screens are served to a browser (tools/demo-web/serve.sh,
+# address printed). Ends the server when the terminal ends.
+#
+#   QUORVOD_DEMO_SERVER_IP  address the server listens on and the terminal
+#                           connects to (default 127.0.0.1)
+#   QUORVOD_DEMO_WEB        ADDRESS:PORT of the browser view (default
+#                           127.0.0.1:6080, or the next free port)
 set -euo pipefail
 BIN=$1
 DEMO=$2
 ROOM=$DEMO/room
+SRC=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+SERVER_IP=${QUORVOD_DEMO_SERVER_IP:-127.0.0.1}
+# The demo's X screens when there is no display.
+XVFB_SCREENS=(-screen 0 800x600x24)
 log() { printf '\033[1m[demo]\033[0m %s\n' "$*"; }
 
 mkdir -p "$DEMO"
@@ -41,55 +51,19 @@ fullscreen=no
 hwdec=auto-safe
 INI
 
-if [ ! -f "$ROOM/VODSet.ini" ]; then
-  # Remote-control key codes: the numeric keypad and function keys of an
-  # ordinary keyboard stand in for the remote (Windows virtual-key codes).
-  cat > "$ROOM/VODSet.ini" <<'INI'
-[LyraboxSet]
-RoomName=Room1
-ServerName=quorvod
-ServerIP=127.0.0.1
-
-[KeyMap]
-Play=118
-Pause=119
-NextSong=120
-Fast=121
-FastBack=122
-Channel=123
-Volup=107
-Voldown=109
-Num0=96
-Num1=97
-Num2=98
-Num3=99
-Num4=100
-Num5=101
-Num6=102
-Num7=103
-Num8=104
-Num9=105
-Selected=112
-Priority=113
-Delete=46
-Pageup=33
-Pagedown=34
-Affirm=13
-Return=8
-up=38
-down=40
-Left=37
-Right=39
-Vinoserve=114
-INI
-fi
+# The room's settings are the packaged VODSet.ini (the numeric keypad and
+# function keys of an ordinary keyboard stand in for the remote control),
+# pointed at the demo's server.
+[ -f "$ROOM/VODSet.ini" ] || cp "$SRC/packaging/terminal/VODSet.ini" "$ROOM/VODSet.ini"
+sed -i "s/^ServerIP=.*/ServerIP=$SERVER_IP/" "$ROOM/VODSet.ini"
 
 server_pid=
 cleanup() { [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true; }
 trap cleanup EXIT
 if [ -x "$BIN/quorvod-server" ] && [ -f "$DEMO/catalogue.db" ]; then
-  log "starting quorvod-server on port 211 (log: $DEMO/server.log)"
-  "$BIN/quorvod-server" --db "$DEMO/catalogue.db" --port 211 --log "$DEMO/server.log" &
+  log "starting quorvod-server on $SERVER_IP:211 (log: $DEMO/server.log)"
+  server_args=(--db "$DEMO/catalogue.db" --bind "$SERVER_IP" --port 211 --log "$DEMO/server.log")
+  "$BIN/quorvod-server" "${server_args[@]}" &
   server_pid=$!
   sleep 0.5
 fi
@@ -103,11 +77,16 @@ run() {
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
   run
 else
-  log "no display: the terminal runs under Xvfb :77; look at it with"
-  log "  import -display :77 -window root shot.png"
-  Xvfb :77 -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+  # A display number nobody uses: no socket and no lock file.
+  n=77
+  while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+  Xvfb ":$n" "${XVFB_SCREENS[@]}" -nolisten tcp >"$DEMO/xvfb.log" 2>&1 &
   xvfb=$!
-  trap 'cleanup; kill $xvfb 2>/dev/null || true' EXIT
-  for _ in $(seq 50); do [ -e /tmp/.X11-unix/X77 ] && break; sleep 0.1; done
-  DISPLAY=:77 run
+  web=
+  trap 'cleanup; [ -n "$web" ] && kill $web 2>/dev/null; kill $xvfb 2>/dev/null || true' EXIT
+  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+  log "no display: the terminal runs under Xvfb :$n"
+  "$SRC/tools/demo-web/serve.sh" ":$n" "$DEMO" &
+  web=$!
+  DISPLAY=:$n run
 fi
