@@ -1,15 +1,51 @@
 // The change log half of the store: rows inserted locally carry a change id
-// (from 1, never reused in one store) until the server has taken them. The
-// log goes out as a delta packet, each row with its change id; the server's
-// answer names the rows it rejected by their 1-based row in that delta, and
-// reconciling matches them back by change id, so a row settled meanwhile is
-// left alone. A change id of 0 marks a row that has left the log.
+// (from 1, never reused in one store) and their posting time until the server
+// has taken them. The log goes out as a delta packet, each row with its
+// change id and posting time, the packet with the log's identity (random,
+// fixed for the store's life), so that a delta sent again after a lost answer
+// names the same rows and the server can store each of them once. The
+// server's answer names the rows it rejected by their 1-based row in that
+// delta, and reconciling matches them back by change id, so a row settled
+// meanwhile is left alone. A change id of 0 marks a row that has left the log.
+
+#include <sys/random.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
 
 #include "engine/Store.h"
 
 namespace quor::engine {
+
+std::int64_t UnixTimeMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+std::string NewChangeLogId() {
+  std::string id(kChangeLogIdSize, '\0');
+  std::size_t got = 0;
+  while (got < id.size()) {
+    const ssize_t n = getrandom(id.data() + got, id.size() - got, 0);
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  if (got < id.size()) {
+    // No kernel randomness (never on a current Linux): time, process and a
+    // counter still make two stores of one machine differ.
+    static std::atomic<std::uint64_t> counter{0};
+    const std::uint64_t words[2] = {
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+            (static_cast<std::uint64_t>(getpid()) << 40),
+        static_cast<std::uint64_t>(UnixTimeMs()) ^ (counter.fetch_add(1) << 48)};
+    std::memcpy(id.data(), words, id.size());
+  }
+  return id;
+}
 
 Status Store::TakeDelta(IDSBase** delta) {
   if (delta == nullptr) return Fail(kErrorInvalidArgument, "No place for the delta given");
@@ -19,11 +55,17 @@ Status Store::TakeDelta(IDSBase** delta) {
     if (kind_ != PacketKind::kData)
       return Fail(kErrorInvalidArgument, "Only a dataset of rows has a change log to take");
     PacketWriter w(PacketKind::kDelta, FieldDefs());
+    if (!changeLogId_.empty()) w.AddParam(Param::Bytes(kChangeLogParam, changeLogId_));
+    std::string now(8, '\0');
+    const auto ms = static_cast<std::uint64_t>(UnixTimeMs());
+    for (std::size_t b = 0; b < 8; ++b) now[b] = static_cast<char>(ms >> (8 * b));
+    w.AddParam(Param::Bytes(kDeltaTimeParam, now));
     for (const Chunk& c : chunks_) {
       if (!c.inserted) continue;
       for (std::uint32_t i = 0; i < c.offsets.size(); ++i) {
         if (c.changeIds[i] == 0) continue;
-        w.AppendEncodedDeltaRow({c.changeIds[i], UpdateStatus::kInserted}, EncodedRow(c, i));
+        w.AppendEncodedDeltaRow({c.changeIds[i], UpdateStatus::kInserted, c.postedAt[i]},
+                                EncodedRow(c, i));
       }
     }
     const std::vector<std::uint8_t> packet = w.Finish();
@@ -67,6 +109,7 @@ void Store::RemoveRow(std::size_t chunk, std::uint32_t index) {
   // The row's bytes stay in the arena unused; only its offset goes.
   c.offsets.erase(c.offsets.begin() + index);
   c.changeIds.erase(c.changeIds.begin() + index);
+  c.postedAt.erase(c.postedAt.begin() + index);
   if (c.offsets.empty()) chunks_.erase(chunks_.begin() + static_cast<std::ptrdiff_t>(chunk));
   RebuildStarts();
 }

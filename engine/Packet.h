@@ -10,8 +10,8 @@
 //   descriptions       per field: name, type, attributes, size, parameters;
 //                      then the dataset's parameters (absent in rows-only
 //                      packets)
-//   rows               per row: [delta: change id, update status]
-//                      null bitmap, then each non-null value
+//   rows               per row: [delta: change id, update status, posting
+//                      time] null bitmap, then each non-null value
 //
 // PacketWriter builds a packet row by row, straight from typed values;
 // PacketReader validates a whole packet (every offset and length, nothing
@@ -30,7 +30,11 @@
 namespace quor::engine {
 
 inline constexpr std::uint8_t kPacketMagic[4] = {'Q', 'V', 'D', 'P'};
+// Data and errors packets are version 1; the delta is version 2 (its rows
+// carry their posting time, the packet its change log's identity). A
+// reader takes each kind only in its own version.
 inline constexpr std::uint8_t kPacketVersion = 1;
+inline constexpr std::uint8_t kDeltaPacketVersion = 2;
 inline constexpr std::uint32_t kPacketHeaderSize = 24;
 
 enum class PacketKind : std::uint8_t {
@@ -39,16 +43,33 @@ enum class PacketKind : std::uint8_t {
   kErrors = 2,  // the rows of a delta that the server rejected
 };
 
+constexpr std::uint8_t PacketVersion(PacketKind kind) {
+  return kind == PacketKind::kDelta ? kDeltaPacketVersion : kPacketVersion;
+}
+
 // A delta row begins with a prefix before its null bitmap: the change id of
-// the change log entry it came from (32 bits) and its update status (one
-// byte, kUnmodified or kInserted). Rows of data and errors packets have none.
+// the change log entry it came from (32 bits), its update status (one byte,
+// kUnmodified or kInserted) and the time the row was posted (64 bits,
+// milliseconds since 1970-01-01 UTC by the clock of the machine that posted
+// it; 0 when not known). Rows of data and errors packets have none.
 // The writer writes the prefix (BeginDeltaRow, AppendDeltaRowPrefix), the
 // reader reads it (ReadDeltaRowPrefix); nothing else knows its bytes.
 struct DeltaRowPrefix {
   std::uint32_t changeId = 0;
   UpdateStatus status = UpdateStatus::kInserted;
+  std::int64_t postedAt = 0;
 };
-inline constexpr std::size_t kDeltaRowPrefixSize = 5;
+inline constexpr std::size_t kDeltaRowPrefixSize = 13;
+
+// Dataset parameters of a delta that make a repeated delta recognisable:
+// the identity of the change log it was taken from (16 random bytes, fixed
+// for the life of the store; with the change id it names one posted row for
+// ever) and when the delta was taken (8 bytes, milliseconds since 1970 UTC
+// by the same clock as the rows' posting times, so that a receiver can tell
+// how long ago each row was posted whatever that clock's error).
+inline constexpr const char* kChangeLogParam = "CHANGE_LOG";
+inline constexpr std::size_t kChangeLogIdSize = 16;
+inline constexpr const char* kDeltaTimeParam = "DELTA_TIME";
 
 // Bytes before the null bitmap of a row of a packet of this kind.
 constexpr std::size_t RowPrefixSize(PacketKind kind) {
@@ -132,7 +153,7 @@ class PacketWriter {
   // UTF-8, UTF-16 and GBK) and throw PacketError otherwise, or when a value
   // is longer than its field's declared size.
   void BeginRow();
-  void BeginDeltaRow(std::uint32_t changeId, UpdateStatus status);
+  void BeginDeltaRow(std::uint32_t changeId, UpdateStatus status, std::int64_t postedAt = 0);
   void AddNull();
   void AddInt64(std::int64_t v);
   void AddDouble(double v);
@@ -208,6 +229,7 @@ class RowView {
   // Delta rows only.
   std::uint32_t ChangeId() const;
   UpdateStatus Status() const;
+  std::int64_t PostedAt() const;
   // The row as encoded (prefix, bitmap and values).
   std::span<const std::uint8_t> Encoded() const { return bytes_; }
 

@@ -92,9 +92,10 @@ PacketReader::PacketReader(std::span<const std::uint8_t> packet,
   if (packet.size() < kPacketHeaderSize) Invalid("shorter than its header");
   const std::uint8_t* h = packet.data();
   if (std::memcmp(h, kPacketMagic, 4) != 0) Invalid("not a data packet");
-  if (h[4] != kPacketVersion) Invalid("version " + std::to_string(h[4]) + " is not known");
   if (h[5] > static_cast<std::uint8_t>(PacketKind::kErrors)) Invalid("unknown packet kind");
   kind_ = static_cast<PacketKind>(h[5]);
+  if (h[4] != PacketVersion(kind_))
+    Invalid("version " + std::to_string(h[4]) + " is not known for this kind of packet");
   flags_ = Get16(h + 6);
   if ((flags_ & ~(kPacketHasDescriptions | kPacketReadOnly)) != 0) Invalid("unknown flags");
   if (Get32(h + 8) != packet.size()) Invalid("its length does not match its size");
@@ -174,6 +175,7 @@ void PacketReader::ValidateRows() {
     if (prefix != 0) {
       const std::uint8_t* at = in.Take(4, "a change id");
       in.Take(1, "an update status");
+      in.Take(8, "a posting time");
       const UpdateStatus status = ReadDeltaRowPrefix({at, prefix}).status;
       if (status != UpdateStatus::kUnmodified && status != UpdateStatus::kInserted)
         Invalid("row " + std::to_string(r + 1) + " has an unknown update status");
@@ -310,7 +312,8 @@ std::string RowView::Text8(std::size_t field) const {
 
 DeltaRowPrefix ReadDeltaRowPrefix(std::span<const std::uint8_t> row) {
   if (row.size() < kDeltaRowPrefixSize) Invalid("a delta row without its change id");
-  return DeltaRowPrefix{Get32(row.data()), static_cast<UpdateStatus>(row[4])};
+  return DeltaRowPrefix{Get32(row.data()), static_cast<UpdateStatus>(row[4]),
+                        static_cast<std::int64_t>(Get64(row.data() + 5))};
 }
 
 std::uint32_t RowView::ChangeId() const {
@@ -321,6 +324,11 @@ std::uint32_t RowView::ChangeId() const {
 UpdateStatus RowView::Status() const {
   if (reader_->Kind() != PacketKind::kDelta) return UpdateStatus::kUnmodified;
   return ReadDeltaRowPrefix(bytes_).status;
+}
+
+std::int64_t RowView::PostedAt() const {
+  if (reader_->Kind() != PacketKind::kDelta) return 0;
+  return ReadDeltaRowPrefix(bytes_).postedAt;
 }
 
 }  // namespace quor::engine

@@ -176,13 +176,17 @@ void PacketWriter::BeginRow() {
 void AppendDeltaRowPrefix(std::vector<std::uint8_t>& row, DeltaRowPrefix prefix) {
   Put32(row, prefix.changeId);
   Put8(row, static_cast<std::uint8_t>(prefix.status));
+  const auto posted = static_cast<std::uint64_t>(prefix.postedAt);
+  Put32(row, static_cast<std::uint32_t>(posted));
+  Put32(row, static_cast<std::uint32_t>(posted >> 32));
 }
 
-void PacketWriter::BeginDeltaRow(std::uint32_t changeId, UpdateStatus status) {
+void PacketWriter::BeginDeltaRow(std::uint32_t changeId, UpdateStatus status,
+                                 std::int64_t postedAt) {
   if (inRow_) throw PacketError("Data packet: a row was begun inside a row");
   if (kind_ != PacketKind::kDelta) throw PacketError("Data packet: change ids belong to deltas");
   if (fields_.empty()) throw PacketError("Data packet: a row needs at least one field");
-  AppendDeltaRowPrefix(rows_, {changeId, status});
+  AppendDeltaRowPrefix(rows_, {changeId, status, postedAt});
   inRow_ = true;
   field_ = 0;
   bitmapAt_ = rows_.size();
@@ -390,7 +394,7 @@ std::vector<std::uint8_t> PacketWriter::Finish() {
     throw PacketError("Data packet: larger than 4 GiB");
   std::uint8_t header[kPacketHeaderSize];
   std::memcpy(header, kPacketMagic, 4);
-  header[4] = kPacketVersion;
+  header[4] = PacketVersion(kind_);
   header[5] = static_cast<std::uint8_t>(kind_);
   std::uint16_t flags = withDescriptions_ ? kPacketHasDescriptions : 0;
   if (readOnly_) flags |= kPacketReadOnly;

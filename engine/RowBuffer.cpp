@@ -194,10 +194,12 @@ Status Store::WriteField(std::uint8_t* row, std::uint32_t rowSize, std::uint32_t
   });
 }
 
-std::vector<std::uint8_t> Store::EncodeRow(const std::uint8_t* row, std::uint32_t changeId) const {
+std::vector<std::uint8_t> Store::EncodeRow(const std::uint8_t* row, std::uint32_t changeId,
+                                           std::int64_t postedAt) const {
   const std::size_t n = fields_.size();
   std::vector<std::uint8_t> out;
-  if (kind_ == PacketKind::kDelta) AppendDeltaRowPrefix(out, {changeId, UpdateStatus::kInserted});
+  if (kind_ == PacketKind::kDelta)
+    AppendDeltaRowPrefix(out, {changeId, UpdateStatus::kInserted, postedAt});
   const std::size_t bitmapAt = out.size();
   out.resize(out.size() + (n + 7) / 8, 0);
   for (std::size_t i = 0; i < n; ++i) {
@@ -231,8 +233,10 @@ Status Store::InsertRow(const std::uint8_t* row, std::uint32_t rowSize, std::uin
         return Fail(kErrorInvalidArgument, "Field '" + fields_[i].name + "' must have a value");
     if (rowCount_ >= std::numeric_limits<std::uint32_t>::max() - 1)
       return Fail(kErrorOutOfMemory, "Too many rows for one dataset");
+    if (changeLogId_.empty()) changeLogId_ = NewChangeLogId();
     const std::uint32_t id = nextChangeId_++;
-    const std::vector<std::uint8_t> encoded = EncodeRow(row, id);
+    const std::int64_t postedAt = UnixTimeMs();
+    const std::vector<std::uint8_t> encoded = EncodeRow(row, id, postedAt);
     if (chunks_.empty() || !chunks_.back().inserted) {
       chunks_.emplace_back();
       chunks_.back().inserted = true;
@@ -243,6 +247,7 @@ Status Store::InsertRow(const std::uint8_t* row, std::uint32_t rowSize, std::uin
     c.offsets.push_back(static_cast<std::uint32_t>(c.bytes.size()));
     c.bytes.insert(c.bytes.end(), encoded.begin(), encoded.end());
     c.changeIds.push_back(id);
+    c.postedAt.push_back(postedAt);
     ++changeCount_;
     dataBytes_ += encoded.size();
     RebuildStarts();

@@ -183,7 +183,8 @@ Status Store::GetProps(DSProps* props) {
   if (props == nullptr) return Fail(kErrorInvalidArgument, "No properties record given");
   std::uint64_t memory = 0;
   for (const Chunk& c : chunks_)
-    memory += c.bytes.capacity() + 4 * c.offsets.capacity() + 4 * c.changeIds.capacity();
+    memory += c.bytes.capacity() + 4 * c.offsets.capacity() + 4 * c.changeIds.capacity() +
+              8 * c.postedAt.capacity();
   memory += sizeof(Chunk) * chunks_.capacity() + 4 * chunkStart_.capacity();
   *props = DSProps{};
   props->fieldCount = FieldCount();

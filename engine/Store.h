@@ -29,6 +29,11 @@ inline constexpr std::uint32_t kRowBufferTag = 0x42525651;
 inline constexpr std::uint32_t kRowBufferHeader = 8;
 inline constexpr std::uint32_t kBookmarkSize = 4;
 
+// Milliseconds since 1970-01-01 UTC: the posting time of an inserted row.
+std::int64_t UnixTimeMs();
+// A new change log identity: kChangeLogIdSize random bytes.
+std::string NewChangeLogId();
+
 // Live engine objects of this library (for DllCanUnloadNow).
 std::atomic<std::uint32_t>& LiveObjects();
 
@@ -90,6 +95,7 @@ class Store final : public IDSBase {
     std::vector<std::uint8_t> bytes;       // encoded rows, back to back
     std::vector<std::uint32_t> offsets;    // where each row starts in bytes
     std::vector<std::uint32_t> changeIds;  // insert chunks: per row, 0 once accepted
+    std::vector<std::int64_t> postedAt;    // insert chunks: per row, ms since 1970 UTC
     bool inserted = false;
   };
   struct Where {
@@ -102,7 +108,8 @@ class Store final : public IDSBase {
   void TakeFields(const PacketReader& reader);
   void RebuildStarts();
   Status CheckRowBuffer(const std::uint8_t* row, std::uint32_t rowSize);
-  std::vector<std::uint8_t> EncodeRow(const std::uint8_t* row, std::uint32_t changeId) const;
+  std::vector<std::uint8_t> EncodeRow(const std::uint8_t* row, std::uint32_t changeId,
+                                      std::int64_t postedAt) const;
   // Finds the change log entry with this id: (chunk, index), false if none.
   bool FindChange(std::uint32_t changeId, std::size_t* chunk, std::uint32_t* index) const;
   void AcceptEntry(std::size_t chunk, std::uint32_t index);
@@ -126,6 +133,9 @@ class Store final : public IDSBase {
   std::uint32_t rowCount_ = 0;
   std::uint32_t changeCount_ = 0;
   std::uint32_t nextChangeId_ = 1;
+  // The change log's identity: 16 random bytes, made at the first insert and
+  // kept for the store's life (empty until then).
+  std::string changeLogId_;
   std::uint64_t dataBytes_ = 0;
   std::map<Status, std::string> messages_;
 };

@@ -89,11 +89,13 @@ Variant AppServerObject::ApplyUpdates(const std::u16string& providerName, const 
   try {
     Provider& provider = Find(providerName);
     UpdatesAnswer answer =
-        provider.ApplyUpdates(PacketBytes(delta), maxErrors, context_.peer, LocalTimestamp());
+        provider.ApplyUpdates(PacketBytes(delta), maxErrors, context_.peer, UnixNowMs());
     errorCount = answer.errorCount;
     if (context_.log != nullptr) {
-      for (const std::string& row : answer.stored)
-        context_.log->RoomRequest(context_.peer, name, row);
+      for (const PostedRow& row : answer.stored)
+        context_.log->RoomRequest(context_.peer, name, row.described);
+      for (const PostedRow& row : answer.repeated)
+        context_.log->RoomRequestRepeat(context_.peer, name, row.described);
       context_.log->Request(context_.peer, name, "(apply updates)",
                             static_cast<long>(answer.stored.size()), MsSince(start));
       if (answer.errorCount != 0) {

@@ -20,6 +20,7 @@
 namespace quor::server {
 namespace {
 
+constexpr unsigned kErrDuplicateKey = 1062;
 constexpr unsigned kErrParse = 1064;
 constexpr unsigned kErrReadOnlyTransaction = 1792;
 constexpr unsigned kErrStatementTimeout = 1969;
@@ -318,6 +319,18 @@ void BindValue(const SqlValue& value, MYSQL_BIND& bind, std::int64_t& integer, d
   }
 }
 
+// The parameters of one of our own statements, bound in order.
+struct BoundValues {
+  std::vector<MYSQL_BIND> binds;
+  std::vector<std::int64_t> integers;
+  std::vector<double> reals;
+  explicit BoundValues(const std::vector<SqlValue>& values)
+      : binds(values.size(), MYSQL_BIND{}), integers(values.size()), reals(values.size()) {
+    for (std::size_t i = 0; i < values.size(); ++i)
+      BindValue(values[i], binds[i], integers[i], reals[i]);
+  }
+};
+
 class MariaDbBackend final : public SqlBackend {
  public:
   explicit MariaDbBackend(MariaDbAddress address) : address_(std::move(address)) { Connect(); }
@@ -385,23 +398,40 @@ class MariaDbBackend final : public SqlBackend {
     const std::string sql = InsertStatement(table, columns, values.size(), QuoteIdentifier);
     StatementHandle handle;
     handle.stmt = NewStatement(sql);
-    std::vector<MYSQL_BIND> binds(values.size(), MYSQL_BIND{});
-    std::vector<std::int64_t> integers(values.size());
-    std::vector<double> reals(values.size());
-    for (std::size_t i = 0; i < values.size(); ++i) {
-      BindValue(values[i], binds[i], integers[i], reals[i]);
-    }
-    if (mysql_stmt_bind_param(handle.stmt, binds.data()) != 0 ||
+    BoundValues bound(values);
+    if (mysql_stmt_bind_param(handle.stmt, bound.binds.data()) != 0 ||
         mysql_stmt_execute(handle.stmt) != 0) {
-      throw SqlError(StatementError(handle.stmt, limitMs_),
-                     static_cast<int>(mysql_stmt_errno(handle.stmt)));
+      const unsigned code = mysql_stmt_errno(handle.stmt);
+      throw SqlError(StatementError(handle.stmt, limitMs_), static_cast<int>(code),
+                     code == kErrDuplicateKey);
     }
+  }
+
+  bool RowExists(std::string_view table, const std::vector<std::string>& columns,
+                 const std::vector<SqlValue>& values) override {
+    const std::string sql = ExistsStatement(table, columns, values.size(), QuoteIdentifier);
+    StatementHandle handle;
+    handle.stmt = NewStatement(sql);
+    BoundValues bound(values);
+    if (mysql_stmt_bind_param(handle.stmt, bound.binds.data()) != 0 ||
+        mysql_stmt_execute(handle.stmt) != 0 || mysql_stmt_store_result(handle.stmt) != 0) {
+      throw SqlError(StatementError(handle.stmt, limitMs_));
+    }
+    return mysql_stmt_num_rows(handle.stmt) > 0;
   }
 
   void EnsureRoomCallTable() override {
     QueryReconnecting(
         "create table if not exists roomcall (ClientName varchar(64) not null, "
-        "CalledAt datetime not null, Peer varchar(64) not null) character set utf8mb4");
+        "CalledAt datetime not null, Peer varchar(64) not null, PostedAt datetime null, "
+        "ChangeLog char(32) null, ChangeId int unsigned null, "
+        "unique key roomcall_change (ChangeLog, ChangeId)) character set utf8mb4");
+    for (const RoomCallColumn& column : MissingRoomCallColumns(TableColumns("roomcall"))) {
+      Query(std::string("alter table roomcall add column ") + column.name + " " + column.mariadb);
+    }
+    // Rows of older terminals have no change log (NULL), and NULLs never
+    // collide in a unique key: only posted rows are kept unique.
+    Query("create unique index if not exists roomcall_change on roomcall (ChangeLog, ChangeId)");
   }
 
   void SetStatementTimeLimit(unsigned milliseconds) override {

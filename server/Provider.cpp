@@ -1,9 +1,8 @@
 #include "server/Provider.h"
 
 #include <algorithm>
+#include <chrono>
 #include <ctime>
-
-#include "platform/AsciiCase.h"
 
 namespace quor::server {
 namespace {
@@ -48,50 +47,36 @@ engine::FieldType PacketType(FieldType type) {
   return engine::FieldType::kText16;
 }
 
-SqlValue DeltaValue(const engine::RowView& row, std::size_t field, engine::FieldType type) {
-  if (row.IsNull(field)) return std::monostate{};
-  switch (type) {
-    case engine::FieldType::kInt32:
-    case engine::FieldType::kInt64:
-    case engine::FieldType::kBoolean:
-      return row.Integer(field);
-    case engine::FieldType::kDouble:
-      return row.Double(field);
-    case engine::FieldType::kBytes: {
-      const auto raw = row.Raw(field);
-      return SqlBlob{std::string(reinterpret_cast<const char*>(raw.data()), raw.size())};
-    }
-    case engine::FieldType::kText8:
-    case engine::FieldType::kText16:
-      break;
-  }
-  return SqlText{row.TextUtf8(field)};
-}
-
-struct Rejected {
-  std::int32_t row;
-  std::string message;
-  std::int32_t code;
-};
-
 }  // namespace
 
 std::vector<ProviderDefinition> StandardProviders() {
   return {
       {"songDataSetProvider", "select * from vodinfo", ""},
       {"singerDataSetProvider", "select * from singer", ""},
-      // The layout of the room request table, without its rows.
-      {"tempDataSetProvider", "select * from roomcall where 1 = 0", "roomcall"},
+      // The layout of the room request as a terminal fills it, without rows:
+      // the columns the server fills from the change log stay out of it.
+      {"tempDataSetProvider", "select ClientName, CalledAt, Peer from roomcall where 1 = 0",
+       "roomcall"},
   };
 }
 
 std::string LocalTimestamp() {
-  const std::time_t now = std::time(nullptr);
+  return LocalTimestamp(UnixNowMs());
+}
+
+std::string LocalTimestamp(std::int64_t unixMs) {
+  const std::time_t seconds = static_cast<std::time_t>(unixMs / 1000);
   std::tm local{};
-  localtime_r(&now, &local);
+  localtime_r(&seconds, &local);
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
   return text;
+}
+
+std::int64_t UnixNowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
 }
 
 Provider::Provider(ProviderDefinition definition, std::function<SqlBackend&()> database)
@@ -249,107 +234,6 @@ std::vector<std::uint8_t> Provider::WriteRows(bool withDescriptions, std::int32_
   }
   recsOut = sent;
   return writer.Finish();
-}
-
-UpdatesAnswer Provider::ApplyUpdates(std::span<const std::uint8_t> delta, std::int32_t maxErrors,
-                                     const std::string& peer, const std::string& now) {
-  if (definition_.updateTable.empty()) {
-    throw SqlError("Provider " + definition_.name + " does not accept updates");
-  }
-  UpdatesAnswer answer;
-  if (delta.empty()) return answer;
-  const engine::PacketReader reader(delta);
-  if (reader.Kind() != PacketKind::kDelta) {
-    throw SqlError("Invalid data packet: the updates are not a delta");
-  }
-  SqlBackend& database = database_();
-  const std::string& table = definition_.updateTable;
-  const std::vector<std::string> tableColumns = database.TableColumns(table);
-
-  // Where each delta field goes: a table column, nowhere (a column the server
-  // fills), or unknown (the row cannot be stored as the terminal meant it).
-  const auto& fields = reader.Fields();
-  std::vector<std::optional<std::size_t>> target(fields.size());
-  std::string unknownField;
-  for (std::size_t k = 0; k < fields.size(); ++k) {
-    if (platform::EqualsNoCase(fields[k].name, kCalledAtColumn) ||
-        platform::EqualsNoCase(fields[k].name, kPeerColumn)) {
-      continue;
-    }
-    const auto it = std::find_if(
-        tableColumns.begin(), tableColumns.end(),
-        [&](const std::string& c) { return platform::EqualsNoCase(c, fields[k].name); });
-    if (it == tableColumns.end()) {
-      if (unknownField.empty()) unknownField = fields[k].name;
-    } else {
-      target[k] = static_cast<std::size_t>(it - tableColumns.begin());
-    }
-  }
-
-  std::vector<Rejected> rejected;
-  bool stopped = false;
-  for (std::uint32_t r = 0; r < reader.RowCount(); ++r) {
-    const std::int32_t rowNo = static_cast<std::int32_t>(r + 1);
-    if (stopped) {
-      rejected.push_back(
-          {rowNo,
-           "Not applied: more than " + std::to_string(maxErrors) + " rows of this delta failed",
-           kRowNotAttempted});
-      continue;
-    }
-    const engine::RowView row = reader.Row(r);
-    if (row.Status() != engine::UpdateStatus::kInserted) {
-      rejected.push_back({rowNo, "Only inserted rows can be applied", kRowMalformed});
-    } else if (!unknownField.empty()) {
-      rejected.push_back(
-          {rowNo, "Field '" + unknownField + "' is not a column of " + table, kRowMalformed});
-    } else {
-      std::vector<std::string> columns;
-      std::vector<SqlValue> values;
-      std::string described;
-      for (std::size_t k = 0; k < fields.size(); ++k) {
-        if (!target[k]) continue;
-        columns.push_back(tableColumns[*target[k]]);
-        values.push_back(DeltaValue(row, k, fields[k].type));
-        if (const auto* text = std::get_if<SqlText>(&values.back())) {
-          if (!described.empty()) described += ' ';
-          described += columns.back() + "=" + text->utf8;
-        }
-      }
-      for (const std::string& c : tableColumns) {
-        if (platform::EqualsNoCase(c, kCalledAtColumn)) {
-          columns.push_back(c);
-          values.emplace_back(SqlText{now});
-        } else if (platform::EqualsNoCase(c, kPeerColumn)) {
-          columns.push_back(c);
-          values.emplace_back(SqlText{peer});
-        }
-      }
-      try {
-        database.InsertRow(table, columns, values);
-        answer.stored.push_back(described);
-      } catch (const SqlError& e) {
-        rejected.push_back({rowNo, e.what(), e.Code()});
-      }
-    }
-    if (maxErrors >= 0 && rejected.size() > static_cast<std::size_t>(maxErrors)) stopped = true;
-  }
-
-  answer.errorCount = static_cast<std::int32_t>(rejected.size());
-  if (!rejected.empty()) {
-    PacketWriter writer(PacketKind::kErrors, engine::ErrorPacketFields());
-    const std::string context = "insert into " + table;
-    for (const Rejected& r : rejected) {
-      writer.BeginRow();
-      writer.AddInt64(r.row);
-      writer.AddTextUtf8(r.message);
-      writer.AddInt64(r.code);
-      writer.AddTextUtf8(context);
-      writer.EndRow();
-    }
-    answer.errors = writer.Finish();
-  }
-  return answer;
 }
 
 }  // namespace quor::server

@@ -45,11 +45,22 @@ struct RecordsAnswer {
   std::string statement;  // what ran or went on running, for the request log
 };
 
+// One room request a delta row carried, as the server took it.
+struct PostedRow {
+  std::string described;  // "column=value" texts of the terminal's values
+  std::string changeLog;  // the change log's identity in hex; "" when the delta named none
+  std::uint32_t changeId = 0;
+  std::string postedAt;  // when the guest pressed, server time; "" when not known
+};
+
 struct UpdatesAnswer {
   std::optional<std::vector<std::uint8_t>> errors;  // nullopt: every row went in
   std::int32_t errorCount = 0;
-  // The rows stored, as "column=value" texts, for the request log.
-  std::vector<std::string> stored;
+  // The rows stored now, for the request log.
+  std::vector<PostedRow> stored;
+  // Rows already stored by an earlier delta (an answer that was lost):
+  // acknowledged as applied, not stored again.
+  std::vector<PostedRow> repeated;
 };
 
 // The CODE column of a rejected row: the database's error code when the
@@ -58,9 +69,13 @@ inline constexpr std::int32_t kRowNotAttempted = -1;  // the error limit was rea
 inline constexpr std::int32_t kRowMalformed = -2;     // a row the table cannot take
 
 // Columns of the update table that the server fills itself: when the request
-// came and from where. Values a delta gives for them are ignored.
+// came and from where, when the guest pressed, and which change log entry the
+// row is. Values a delta gives for them are ignored.
 inline constexpr const char* kCalledAtColumn = "CalledAt";
 inline constexpr const char* kPeerColumn = "Peer";
+inline constexpr const char* kPostedAtColumn = "PostedAt";
+inline constexpr const char* kChangeLogColumn = "ChangeLog";
+inline constexpr const char* kChangeIdColumn = "ChangeId";
 
 class Provider {
  public:
@@ -77,12 +92,14 @@ class Provider {
   // without bit 1 and with an empty text goes on with the open statement.
   RecordsAnswer GetRecords(std::int32_t count, std::int32_t options, std::string_view commandUtf8);
 
-  // Inserts the delta's rows into the provider's table. `peer` and `now`
-  // ("YYYY-MM-DD HH:MM:SS") fill the columns the server owns. maxErrors -1
-  // tries every row; n >= 0 stops once more than n rows failed (the rows not
-  // tried come back as rejected too, so none is lost).
+  // Inserts the delta's rows into the provider's table. `peer` and
+  // `arrivalMs` (milliseconds since 1970 UTC) fill the columns the server
+  // owns. A row whose change log entry the table already holds is
+  // acknowledged and not stored again. maxErrors -1 tries every row; n >= 0
+  // stops once more than n rows failed (the rows not tried come back as
+  // rejected too, so none is lost).
   UpdatesAnswer ApplyUpdates(std::span<const std::uint8_t> delta, std::int32_t maxErrors,
-                             const std::string& peer, const std::string& now);
+                             const std::string& peer, std::int64_t arrivalMs);
 
   // Drops the open statement, if any.
   void Reset();
@@ -106,7 +123,10 @@ class Provider {
   bool firstRow_ = false;                 // ... and it exists
 };
 
-// Current local time as "YYYY-MM-DD HH:MM:SS".
+// Local time as "YYYY-MM-DD HH:MM:SS": now, or of milliseconds since 1970 UTC.
 std::string LocalTimestamp();
+std::string LocalTimestamp(std::int64_t unixMs);
+// Now, in milliseconds since 1970 UTC.
+std::int64_t UnixNowMs();
 
 }  // namespace quor::server

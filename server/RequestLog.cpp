@@ -84,6 +84,12 @@ void RequestLog::RoomRequest(std::string_view peer, std::string_view provider,
         "  ******** ROOM REQUEST ******** " + std::string(row));
 }
 
+void RequestLog::RoomRequestRepeat(std::string_view peer, std::string_view provider,
+                                   std::string_view row) {
+  Write(Now() + "  " + std::string(peer) + "  " + std::string(provider) +
+        "  room request already stored, acknowledged again: " + std::string(row));
+}
+
 void RequestLog::Notice(std::string_view text) {
   Write(Now() + "  " + std::string(text));
 }

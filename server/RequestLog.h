@@ -28,6 +28,9 @@ class RequestLog {
   void Failure(std::string_view peer, std::string_view provider, std::string_view statement,
                std::string_view message, double ms);
   void RoomRequest(std::string_view peer, std::string_view provider, std::string_view row);
+  // A room request sent again after its answer was lost: acknowledged, not
+  // stored a second time.
+  void RoomRequestRepeat(std::string_view peer, std::string_view provider, std::string_view row);
   void Notice(std::string_view text);
 
   // A statement as the log shows it: in double quotes, quotes and backslashes

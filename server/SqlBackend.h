@@ -20,14 +20,17 @@ namespace quor::server {
 
 class SqlError : public std::runtime_error {
  public:
-  explicit SqlError(const std::string& message, int code = 0)
-      : std::runtime_error(message), code_(code) {}
+  explicit SqlError(const std::string& message, int code = 0, bool duplicateKey = false)
+      : std::runtime_error(message), code_(code), duplicateKey_(duplicateKey) {}
   // The database's own error code (SQLite extended result code, MariaDB
   // error number) when the database raised it, else 0.
   int Code() const { return code_; }
+  // An insert refused because a unique key already holds its values.
+  bool DuplicateKey() const { return duplicateKey_; }
 
  private:
   int code_;
+  bool duplicateKey_;
 };
 
 // How a column travels to the terminal. Integer columns keep their width as
@@ -102,12 +105,21 @@ class SqlBackend {
   virtual std::vector<std::string> TableColumns(std::string_view table) = 0;
 
   // Inserts one row with bound parameters. `columns` are checked names of
-  // TableColumns(table); `values` has one entry per column.
+  // TableColumns(table); `values` has one entry per column. A row that a
+  // unique key already holds raises SqlError with DuplicateKey().
   virtual void InsertRow(std::string_view table, const std::vector<std::string>& columns,
                          const std::vector<SqlValue>& values) = 0;
 
-  // Creates the room request table `roomcall` (ClientName, CalledAt, Peer)
-  // when it is missing.
+  // Whether the table holds a row with these values in these columns
+  // (checked names, as for InsertRow; no NULL among the values).
+  virtual bool RowExists(std::string_view table, const std::vector<std::string>& columns,
+                         const std::vector<SqlValue>& values) = 0;
+
+  // Creates the room request table `roomcall` when it is missing, adds the
+  // columns an older one lacks, and the unique key on (ChangeLog, ChangeId)
+  // that keeps a posted row from being stored twice. The columns: ClientName,
+  // CalledAt (arrival), Peer, PostedAt (when the guest pressed), ChangeLog
+  // and ChangeId (which terminal's change log and which entry of it).
   virtual void EnsureRoomCallTable() = 0;
 
   // Longest time one Step() (or the execution of an opened statement) may take
@@ -143,6 +155,25 @@ std::unique_ptr<SqlBackend> OpenMariaDbBackend(const MariaDbAddress& address);
 // columns and values do not pair up.
 std::string InsertStatement(std::string_view table, const std::vector<std::string>& columns,
                             std::size_t valueCount, std::string (*quote)(std::string_view));
+// The lookup of RowExists: "select 1 from T where a = ? and b = ? limit 1".
+std::string ExistsStatement(std::string_view table, const std::vector<std::string>& columns,
+                            std::size_t valueCount, std::string (*quote)(std::string_view));
+
+// The room request table's columns that an older table may lack, with their
+// declarations for "alter table roomcall add column" (SQLite, MariaDB).
+struct RoomCallColumn {
+  const char* name;
+  const char* sqlite;
+  const char* mariadb;
+};
+inline constexpr RoomCallColumn kRoomCallAddedColumns[] = {
+    {"PostedAt", "varchar(19)", "datetime null"},
+    {"ChangeLog", "varchar(32)", "char(32) null"},
+    {"ChangeId", "integer", "int unsigned null"},
+};
+// The columns a table lacks of kRoomCallAddedColumns (names compare without
+// letter case).
+std::vector<RoomCallColumn> MissingRoomCallColumns(const std::vector<std::string>& present);
 
 // Default time limit of one statement step (see SetStatementTimeLimit).
 inline constexpr unsigned kDefaultStatementTimeLimitMs = 30000;

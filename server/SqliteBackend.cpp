@@ -115,6 +115,8 @@ struct Statement {
   Statement() = default;
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
+  Statement(Statement&& other) noexcept : stmt(other.stmt) { other.stmt = nullptr; }
+  Statement& operator=(Statement&&) = delete;
   ~Statement() { sqlite3_finalize(stmt); }
 };
 
@@ -374,31 +376,25 @@ class SqliteBackend final : public SqlBackend {
                  const std::vector<SqlValue>& values) override {
     const std::string sql = InsertStatement(table, columns, values.size(), QuoteIdentifier);
     Connection& writer = Writer();
-    Statement insert;
-    if (sqlite3_prepare_v2(writer.db, sql.c_str(), -1, &insert.stmt, nullptr) != SQLITE_OK) {
-      throw SqlError("SQL error: " + writer.Error(), sqlite3_extended_errcode(writer.db));
-    }
-    for (std::size_t i = 0; i < values.size(); ++i) {
-      const int n = static_cast<int>(i + 1);
-      const SqlValue& value = values[i];
-      if (const auto* integer = std::get_if<std::int64_t>(&value)) {
-        sqlite3_bind_int64(insert.stmt, n, *integer);
-      } else if (const auto* real = std::get_if<double>(&value)) {
-        sqlite3_bind_double(insert.stmt, n, *real);
-      } else if (const auto* text = std::get_if<SqlText>(&value)) {
-        sqlite3_bind_text64(insert.stmt, n, text->utf8.data(), text->utf8.size(), SQLITE_TRANSIENT,
-                            SQLITE_UTF8);
-      } else if (const auto* blob = std::get_if<SqlBlob>(&value)) {
-        sqlite3_bind_blob64(insert.stmt, n, blob->bytes.data(), blob->bytes.size(),
-                            SQLITE_TRANSIENT);
-      } else {
-        sqlite3_bind_null(insert.stmt, n);
-      }
-    }
+    Statement insert = PrepareBound(writer, sql, values);
     writer.ArmDeadline(limitMs_);
     if (sqlite3_step(insert.stmt) != SQLITE_DONE) {
-      throw SqlError("SQL error: " + writer.Error(), sqlite3_extended_errcode(writer.db));
+      const int code = sqlite3_extended_errcode(writer.db);
+      throw SqlError("SQL error: " + writer.Error(), code,
+                     code == SQLITE_CONSTRAINT_UNIQUE || code == SQLITE_CONSTRAINT_PRIMARYKEY);
     }
+  }
+
+  bool RowExists(std::string_view table, const std::vector<std::string>& columns,
+                 const std::vector<SqlValue>& values) override {
+    // On the writer: it sees the rows this session stored a moment ago.
+    const std::string sql = ExistsStatement(table, columns, values.size(), QuoteIdentifier);
+    Connection& writer = Writer();
+    Statement lookup = PrepareBound(writer, sql, values);
+    writer.ArmDeadline(limitMs_);
+    const int rc = sqlite3_step(lookup.stmt);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) throw SqlError("SQL error: " + writer.Error());
+    return rc == SQLITE_ROW;
   }
 
   void EnsureRoomCallTable() override {
@@ -409,7 +405,17 @@ class SqliteBackend final : public SqlBackend {
     Exec(writer, "pragma journal_mode=wal");
     Exec(writer,
          "create table if not exists roomcall (ClientName varchar(64) not null, "
-         "CalledAt varchar(19) not null, Peer varchar(64) not null)");
+         "CalledAt varchar(19) not null, Peer varchar(64) not null, PostedAt varchar(19), "
+         "ChangeLog varchar(32), ChangeId integer)");
+    for (const RoomCallColumn& column : MissingRoomCallColumns(TableColumns("roomcall"))) {
+      Exec(writer,
+           (std::string("alter table roomcall add column ") + column.name + " " + column.sqlite)
+               .c_str());
+    }
+    // Rows of older terminals have no change log (NULL), and NULLs never
+    // collide in a unique index: only posted rows are kept unique.
+    Exec(writer,
+         "create unique index if not exists roomcall_change on roomcall (ChangeLog, ChangeId)");
   }
 
   void SetStatementTimeLimit(unsigned milliseconds) override { limitMs_ = milliseconds; }
@@ -430,6 +436,33 @@ class SqliteBackend final : public SqlBackend {
       sqlite3_free(message);
       throw SqlError("SQL error: " + why);
     }
+  }
+
+  // A statement of our own with its values bound in order.
+  static Statement PrepareBound(Connection& connection, const std::string& sql,
+                                const std::vector<SqlValue>& values) {
+    Statement statement;
+    if (sqlite3_prepare_v2(connection.db, sql.c_str(), -1, &statement.stmt, nullptr) != SQLITE_OK) {
+      throw SqlError("SQL error: " + connection.Error(), sqlite3_extended_errcode(connection.db));
+    }
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      const int n = static_cast<int>(i + 1);
+      const SqlValue& value = values[i];
+      if (const auto* integer = std::get_if<std::int64_t>(&value)) {
+        sqlite3_bind_int64(statement.stmt, n, *integer);
+      } else if (const auto* real = std::get_if<double>(&value)) {
+        sqlite3_bind_double(statement.stmt, n, *real);
+      } else if (const auto* text = std::get_if<SqlText>(&value)) {
+        sqlite3_bind_text64(statement.stmt, n, text->utf8.data(), text->utf8.size(),
+                            SQLITE_TRANSIENT, SQLITE_UTF8);
+      } else if (const auto* blob = std::get_if<SqlBlob>(&value)) {
+        sqlite3_bind_blob64(statement.stmt, n, blob->bytes.data(), blob->bytes.size(),
+                            SQLITE_TRANSIENT);
+      } else {
+        sqlite3_bind_null(statement.stmt, n);
+      }
+    }
+    return statement;
   }
 
   // A refused statement is finalised and its connection goes back to the pool.

@@ -340,25 +340,12 @@ TEST_F(DataSetTest, MissingProviderOrConnectionIsRefusedByName) {
   EXPECT_FALSE(noName.Active());
 }
 
-int RoomCalls(const std::string& db) {
-  sqlite3* h = nullptr;
-  sqlite3_open_v2(db.c_str(), &h, SQLITE_OPEN_READONLY, nullptr);
-  sqlite3_stmt* st = nullptr;
-  int n = -1;
-  if (sqlite3_prepare_v2(h, "select count(*) from roomcall", -1, &st, nullptr) == SQLITE_OK &&
-      sqlite3_step(st) == SQLITE_ROW)
-    n = sqlite3_column_int(st, 0);
-  sqlite3_finalize(st);
-  sqlite3_close(h);
-  return n;
-}
-
 TEST_F(DataSetTest, TheRoomRequestSendsOneDeltaAndAnEmptyLogSendsNothing) {
   ClientDataSet& temp = *dm().tempClientDataSet;
   temp.Open();
   EXPECT_EQ(temp.ApplyUpdates(-1), 0);  // empty change log
   ASSERT_EQ(Calls().size(), 1u);
-  const int before = RoomCalls(*folder_ + "/catalogue.db");
+  const int before = CountRoomCalls(*folder_ + "/catalogue.db");
 
   SendRoomRequest(temp, G("包厢8"));
   const auto calls = Calls();
@@ -371,7 +358,7 @@ TEST_F(DataSetTest, TheRoomRequestSendsOneDeltaAndAnEmptyLogSendsNothing) {
   EXPECT_TRUE(calls[1].answerNull);
   EXPECT_EQ(temp.ChangeCount(), 0);
   EXPECT_EQ(temp.RecordCount(), 1);  // the row stays
-  EXPECT_EQ(RoomCalls(*folder_ + "/catalogue.db"), before + 1);
+  EXPECT_EQ(CountRoomCalls(*folder_ + "/catalogue.db"), before + 1);
   EXPECT_EQ(temp.ApplyUpdates(-1), 0);
   EXPECT_EQ(Calls().size(), 2u);
 

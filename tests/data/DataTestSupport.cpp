@@ -88,6 +88,21 @@ void BuildCatalogue(const std::string& path) {
   sqlite3_close(db);
 }
 
+int CountRoomCalls(const std::string& db, const std::string& where) {
+  sqlite3* h = nullptr;
+  sqlite3_open_v2(db.c_str(), &h, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt* st = nullptr;
+  int n = -1;
+  const std::string sql =
+      "select count(*) from roomcall" + (where.empty() ? std::string() : " where " + where);
+  if (sqlite3_prepare_v2(h, sql.c_str(), -1, &st, nullptr) == SQLITE_OK &&
+      sqlite3_step(st) == SQLITE_ROW)
+    n = sqlite3_column_int(st, 0);
+  sqlite3_finalize(st);
+  sqlite3_close(h);
+  return n;
+}
+
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream s;
@@ -151,6 +166,14 @@ void ServerProcess::Wait() {
 void ServerProcess::Stop() {
   if (pid_ > 0) kill(pid_, SIGTERM);
   Wait();
+}
+
+void ServerProcess::Pause() {
+  if (pid_ > 0) kill(pid_, SIGSTOP);
+}
+
+void ServerProcess::Resume() {
+  if (pid_ > 0) kill(pid_, SIGCONT);
 }
 
 void ServerProcess::Kill() {

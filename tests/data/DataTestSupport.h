@@ -42,6 +42,10 @@ inline constexpr int kWangSongs = 7;
 inline constexpr int kAllSongs = 29;
 inline constexpr const char* kGroupNameUtf8 = "五月\"天\"";
 
+// Rows of the room request table of a SQLite catalogue (-1 when it cannot be
+// read), all of them or those matching an SQL condition.
+int CountRoomCalls(const std::string& db, const std::string& where = "");
+
 // Reads a text file whole (empty when missing).
 std::string ReadFile(const std::string& path);
 // Lines of the server log that mention a provider or a room request (the
@@ -58,6 +62,9 @@ class ServerProcess {
   // SIGTERM and wait; Kill: SIGKILL (the server dies mid-session).
   void Stop();
   void Kill();
+  // SIGSTOP / SIGCONT: the server stalls, then goes on where it stood.
+  void Pause();
+  void Resume();
   std::uint16_t Port() const { return port_; }
   bool Running() const { return pid_ > 0; }
 

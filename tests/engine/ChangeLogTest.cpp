@@ -116,6 +116,44 @@ TEST_F(ChangeLog, InsertedRowsAreStoredLoggedAndTravelAsADelta) {
   EXPECT_EQ(PacketReader(Delta()).RowCount(), 0u);
 }
 
+TEST_F(ChangeLog, ADeltaNamesItsLogAndWhenEachRowWasPosted) {
+  const std::int64_t before = UnixTimeMs();
+  ASSERT_EQ(InsertRoom(u"Room1"), kStatusOk);
+  ASSERT_EQ(InsertRoom(u"Room2"), kStatusOk);
+  const std::int64_t after = UnixTimeMs();
+
+  // Taken twice (an answer was lost), the delta names the same log and the
+  // same rows with the same posting times: a receiver can tell a repeat.
+  const auto first = Delta();
+  const auto again = Delta();
+  PacketReader a(first);
+  PacketReader b(again);
+  const Param* log = a.FindParam(0, kChangeLogParam);
+  ASSERT_NE(log, nullptr);
+  EXPECT_EQ(log->value.size(), kChangeLogIdSize);
+  ASSERT_NE(b.FindParam(0, kChangeLogParam), nullptr);
+  EXPECT_EQ(b.FindParam(0, kChangeLogParam)->value, log->value);
+  ASSERT_NE(a.FindParam(0, kDeltaTimeParam), nullptr);
+  EXPECT_EQ(a.FindParam(0, kDeltaTimeParam)->value.size(), 8u);
+  for (std::uint32_t r = 0; r < 2; ++r) {
+    EXPECT_EQ(a.Row(r).ChangeId(), b.Row(r).ChangeId());
+    EXPECT_EQ(a.Row(r).PostedAt(), b.Row(r).PostedAt());
+    EXPECT_GE(a.Row(r).PostedAt(), before);
+    EXPECT_LE(a.Row(r).PostedAt(), after);
+  }
+
+  // Another store is another log.
+  auto other = NewStore();
+  ASSERT_EQ(Append(other.get(), RoomLayout()), kStatusOk);
+  store_ = other;
+  cursor_ = NewCursor(store_.get());
+  ASSERT_EQ(InsertRoom(u"Room1"), kStatusOk);
+  const auto third = Delta();
+  PacketReader c(third);
+  ASSERT_NE(c.FindParam(0, kChangeLogParam), nullptr);
+  EXPECT_NE(c.FindParam(0, kChangeLogParam)->value, log->value);
+}
+
 TEST_F(ChangeLog, StreamedStoreHoldsEveryRowAndReloads) {
   ASSERT_EQ(InsertRoom(u"A"), kStatusOk);
   std::uint8_t* bytes = nullptr;

@@ -157,7 +157,7 @@ TEST(Packet, RowsOnlyPacketsDecodeByTheFirstPacketsFields) {
 
 TEST(Packet, DeltaAndErrorPacketsCarryTheirRowInformation) {
   PacketWriter d(PacketKind::kDelta, SongFields());
-  d.BeginDeltaRow(41, UpdateStatus::kInserted);
+  d.BeginDeltaRow(41, UpdateStatus::kInserted, 1765000000123);
   d.AddInt64(5);
   d.AddTextUtf8("房间");
   d.AddNull();
@@ -168,7 +168,14 @@ TEST(Packet, DeltaAndErrorPacketsCarryTheirRowInformation) {
   EXPECT_EQ(dr.Kind(), PacketKind::kDelta);
   EXPECT_EQ(dr.Row(0).ChangeId(), 41u);
   EXPECT_EQ(dr.Row(0).Status(), UpdateStatus::kInserted);
+  EXPECT_EQ(dr.Row(0).PostedAt(), 1765000000123);
   EXPECT_EQ(dr.Row(0).TextUtf8(1), "房间");
+  // A delta is version 2, its rows carry the posting time; a data packet
+  // stays version 1, and neither kind is read in the other's version.
+  EXPECT_EQ(delta[4], kDeltaPacketVersion);
+  auto relabelled = delta;
+  relabelled[4] = kPacketVersion;
+  EXPECT_THROW(PacketReader{relabelled}, PacketError);
 
   // A row a data packet holds becomes the same delta row once its prefix is
   // put in front, and the prefix reads back from the encoded row alone.
@@ -180,11 +187,14 @@ TEST(Packet, DeltaAndErrorPacketsCarryTheirRowInformation) {
   plain.EndRow();
   const auto data = plain.Finish();
   PacketWriter again(PacketKind::kDelta, SongFields());
-  again.AppendEncodedDeltaRow({41, UpdateStatus::kInserted}, PacketReader(data).Row(0).Encoded());
+  again.AppendEncodedDeltaRow({41, UpdateStatus::kInserted, 1765000000123},
+                              PacketReader(data).Row(0).Encoded());
   EXPECT_EQ(again.Finish(), delta);
+  EXPECT_EQ(data[4], kPacketVersion);
   const DeltaRowPrefix prefix = ReadDeltaRowPrefix(dr.Row(0).Encoded());
   EXPECT_EQ(prefix.changeId, 41u);
   EXPECT_EQ(prefix.status, UpdateStatus::kInserted);
+  EXPECT_EQ(prefix.postedAt, 1765000000123);
   EXPECT_EQ(dr.Row(0).Encoded().size(),
             kDeltaRowPrefixSize + PacketReader(data).Row(0).Encoded().size());
   EXPECT_THROW(ReadDeltaRowPrefix(dr.Row(0).Encoded().first(4)), PacketError);

@@ -4,6 +4,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <ctime>
+
 #include "engine/Packet.h"
 #include "server/Provider.h"
 #include "tests/server/SqlTestCatalogue.h"
@@ -61,6 +63,16 @@ std::vector<engine::FieldInfo> FieldsOf(const std::vector<std::uint8_t>& packet)
   return PacketReader(packet).Fields();
 }
 
+// Where a test delta comes from: `log` (16 bytes) names the change log,
+// `firstChange` its first entry; each row was posted `agoMs` before the delta
+// was taken at `takenAt`. No log: a delta of an older terminal.
+struct Origin {
+  std::string log;
+  std::uint32_t firstChange = 1;
+  std::int64_t takenAt = 0;
+  std::int64_t agoMs = 0;
+};
+
 class ProviderTest : public ::testing::TestWithParam<Flavour> {
  protected:
   void SetUp() override {
@@ -83,15 +95,24 @@ class ProviderTest : public ::testing::TestWithParam<Flavour> {
   // A delta of inserted rows with the given ClientName values, as the
   // terminal's engine sends it for the temp dataset.
   static std::vector<std::uint8_t> Delta(const std::vector<const char*>& names,
-                                         const char* extraField = nullptr) {
+                                         const char* extraField = nullptr,
+                                         const Origin& origin = {}) {
     std::vector<engine::FieldDef> fields = {{"ClientName", engine::FieldType::kText16, 128, 0, {}},
                                             {"CalledAt", engine::FieldType::kText16, 38, 0, {}},
                                             {"Peer", engine::FieldType::kText16, 128, 0, {}}};
     if (extraField != nullptr) fields.push_back({extraField, engine::FieldType::kInt32, 4, 0, {}});
     engine::PacketWriter writer(PacketKind::kDelta, fields);
-    std::uint32_t change = 1;
+    if (!origin.log.empty()) {
+      writer.AddParam(engine::Param::Bytes(engine::kChangeLogParam, origin.log));
+      std::string taken(8, '\0');
+      for (std::size_t b = 0; b < 8; ++b)
+        taken[b] = static_cast<char>(static_cast<std::uint64_t>(origin.takenAt) >> (8 * b));
+      writer.AddParam(engine::Param::Bytes(engine::kDeltaTimeParam, taken));
+    }
+    std::uint32_t change = origin.firstChange;
     for (const char* name : names) {
-      writer.BeginDeltaRow(change++, engine::UpdateStatus::kInserted);
+      writer.BeginDeltaRow(change++, engine::UpdateStatus::kInserted,
+                           origin.log.empty() ? 0 : origin.takenAt - origin.agoMs);
       if (name == nullptr) {
         writer.AddNull();
       } else {
@@ -233,22 +254,94 @@ TEST_P(ProviderTest, AFurtherRequestBeforeAnyStatementIsAClearError) {
   }
 }
 
+// Milliseconds since 1970 of a local time.
+std::int64_t LocalMs(int year, int month, int day, int hour, int minute, int second) {
+  std::tm t{};
+  t.tm_year = year - 1900;
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  t.tm_hour = hour;
+  t.tm_min = minute;
+  t.tm_sec = second;
+  t.tm_isdst = -1;
+  return static_cast<std::int64_t>(std::mktime(&t)) * 1000;
+}
+
+std::vector<std::string> Described(const std::vector<PostedRow>& rows) {
+  std::vector<std::string> out;
+  for (const PostedRow& r : rows) out.push_back(r.described);
+  return out;
+}
+
 TEST_P(ProviderTest, StoresRoomRequestsWithTheServersTimeAndPeer) {
-  const auto answer =
-      Temp().ApplyUpdates(Delta({"Room1", "包厢二"}), -1, "10.0.0.7:4100", "2026-12-08 02:03:04");
+  const auto answer = Temp().ApplyUpdates(Delta({"Room1", "包厢二"}), -1, "10.0.0.7:4100",
+                                          LocalMs(2026, 12, 8, 2, 3, 4) + 250);
   EXPECT_FALSE(answer.errors.has_value());
   EXPECT_EQ(answer.errorCount, 0);
-  EXPECT_THAT(answer.stored, ElementsAre("ClientName=Room1", "ClientName=包厢二"));
+  EXPECT_THAT(Described(answer.stored), ElementsAre("ClientName=Room1", "ClientName=包厢二"));
   const auto rows = RoomCalls();
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_THAT(rows[0], ElementsAre("Room1", "2026-12-08 02:03:04", "10.0.0.7:4100"));
   EXPECT_EQ(rows[1][0], "包厢二");
 }
 
+TEST_P(ProviderTest, StoresEachPostedRowOnceHoweverOftenItComes) {
+  const std::string log(16, '\x5A');
+  const std::int64_t arrival = LocalMs(2026, 12, 8, 21, 30, 0);
+  // The first delta goes in, but its answer never reaches the terminal.
+  auto first =
+      Temp().ApplyUpdates(Delta({"Room1", "Room1"}, nullptr, {log, 1, 0, 0}), -1, "p", arrival);
+  EXPECT_EQ(first.stored.size(), 2u);
+  // So the next press sends both again with the new one: only the new one is
+  // stored, the others are acknowledged, and nothing comes back rejected.
+  auto again = Temp().ApplyUpdates(Delta({"Room1", "Room1", "Room1"}, nullptr, {log, 1, 0, 0}), -1,
+                                   "p", arrival + 60000);
+  EXPECT_FALSE(again.errors.has_value());
+  EXPECT_EQ(again.errorCount, 0);
+  ASSERT_EQ(again.stored.size(), 1u);
+  EXPECT_EQ(again.stored[0].changeId, 3u);
+  EXPECT_EQ(again.repeated.size(), 2u);
+  EXPECT_EQ(RoomCalls().size(), 3u);
+  // The same entry of another terminal's log is another press; a delta that
+  // names no log (an older terminal) is stored every time it comes.
+  EXPECT_EQ(Temp()
+                .ApplyUpdates(Delta({"Room2"}, nullptr, {std::string(16, 'x'), 1, 0, 0}), -1, "p",
+                              arrival)
+                .stored.size(),
+            1u);
+  EXPECT_EQ(Temp().ApplyUpdates(Delta({"Room3"}), -1, "p", arrival).stored.size(), 1u);
+  EXPECT_EQ(Temp().ApplyUpdates(Delta({"Room3"}), -1, "p", arrival).stored.size(), 1u);
+  EXPECT_EQ(RoomCalls().size(), 6u);
+
+  const auto keys = Decode(*Singers()
+                                .GetRecords(-1, 1,
+                                            "select ChangeLog, ChangeId from roomcall where "
+                                            "ClientName = 'Room1' order by ChangeId")
+                                .packet)
+                        .rows;
+  ASSERT_EQ(keys.size(), 3u);
+  EXPECT_EQ(keys[0][0], "5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a");
+  EXPECT_EQ(keys[2][1], "3");
+}
+
+TEST_P(ProviderTest, KeepsWhenTheGuestPressedBesideWhenTheRequestCame) {
+  // Pressed 95 s before the delta was taken (an outage), by a terminal whose
+  // clock runs an hour late: what counts is the 95 s, on the server's clock.
+  const std::int64_t arrival = LocalMs(2026, 12, 8, 21, 30, 0);
+  const std::int64_t terminalClock = arrival - 3600 * 1000;
+  Temp().ApplyUpdates(Delta({"Room1"}, nullptr, {std::string(16, '\x01'), 1, terminalClock, 95000}),
+                      -1, "p", arrival);
+  const auto rows =
+      Decode(*Singers().GetRecords(-1, 1, "select CalledAt, PostedAt from roomcall").packet).rows;
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][0], "2026-12-08 21:30:00");
+  EXPECT_EQ(rows[0][1], "2026-12-08 21:28:25");
+}
+
 TEST_P(ProviderTest, AnswersTheRejectedRowsAndStoresTheOthers) {
   // ClientName is required: the second row is refused by the database.
   const auto answer =
-      Temp().ApplyUpdates(Delta({"Room1", nullptr, "Room3"}), -1, "peer", "2026-12-08 02:03:04");
+      Temp().ApplyUpdates(Delta({"Room1", nullptr, "Room3"}), -1, "peer", UnixNowMs());
   ASSERT_TRUE(answer.errors.has_value());
   EXPECT_EQ(answer.errorCount, 1);
   PacketReader errors(*answer.errors);
@@ -264,7 +357,7 @@ TEST_P(ProviderTest, AnswersTheRejectedRowsAndStoresTheOthers) {
 
 TEST_P(ProviderTest, StopsAtTheErrorLimitAndReturnsTheRowsNotTried) {
   const auto answer =
-      Temp().ApplyUpdates(Delta({nullptr, "Room2", "Room3"}), 0, "peer", "2026-12-08 02:03:04");
+      Temp().ApplyUpdates(Delta({nullptr, "Room2", "Room3"}), 0, "peer", UnixNowMs());
   EXPECT_EQ(answer.errorCount, 3);
   PacketReader errors(*answer.errors);
   ASSERT_EQ(errors.RowCount(), 3u);
@@ -273,15 +366,15 @@ TEST_P(ProviderTest, StopsAtTheErrorLimitAndReturnsTheRowsNotTried) {
 }
 
 TEST_P(ProviderTest, RefusesDeltasThatDoNotFitTheTable) {
-  const auto answer = Temp().ApplyUpdates(Delta({"Room1"}, "Intruder"), -1, "peer", "now");
+  const auto answer = Temp().ApplyUpdates(Delta({"Room1"}, "Intruder"), -1, "peer", UnixNowMs());
   EXPECT_EQ(answer.errorCount, 1);
   EXPECT_THAT(PacketReader(*answer.errors).Row(0).TextUtf8(1),
               HasSubstr("Field 'Intruder' is not a column of roomcall"));
-  EXPECT_THROW(Songs().ApplyUpdates(Delta({"Room1"}), -1, "peer", "now"), SqlError);
+  EXPECT_THROW(Songs().ApplyUpdates(Delta({"Room1"}), -1, "peer", UnixNowMs()), SqlError);
   const auto data = Songs().GetRecords(-1, 1, "select 1");
-  EXPECT_THROW(Temp().ApplyUpdates(*data.packet, -1, "peer", "now"), std::exception);
+  EXPECT_THROW(Temp().ApplyUpdates(*data.packet, -1, "peer", UnixNowMs()), std::exception);
   const std::vector<std::uint8_t> garbage(40, 0x5A);
-  EXPECT_THROW(Temp().ApplyUpdates(garbage, -1, "peer", "now"), std::exception);
+  EXPECT_THROW(Temp().ApplyUpdates(garbage, -1, "peer", UnixNowMs()), std::exception);
   EXPECT_TRUE(RoomCalls().empty());
 }
 

@@ -216,7 +216,8 @@ TEST_P(SqlBackendTest, CreatesTheRoomCallTableOnceAndInsertsBoundValues) {
   backend_->EnsureRoomCallTable();
   backend_->EnsureRoomCallTable();  // kept as it is when present
   EXPECT_EQ(backend_->TableColumns("roomcall"),
-            (std::vector<std::string>{"ClientName", "CalledAt", "Peer"}));
+            (std::vector<std::string>{"ClientName", "CalledAt", "Peer", "PostedAt", "ChangeLog",
+                                      "ChangeId"}));
   // Bound values: quotes and statement text go in as data.
   const std::string hostile = "Room'1\"; delete from vodinfo; --";
   backend_->InsertRow("roomcall", {"ClientName", "CalledAt", "Peer"},
@@ -234,6 +235,58 @@ TEST_P(SqlBackendTest, CreatesTheRoomCallTableOnceAndInsertsBoundValues) {
       SqlError);
   EXPECT_THROW(backend_->TableColumns("nosuchtable"), SqlError);
   EXPECT_THROW(backend_->InsertRow("roomcall", {"ClientName"}, {}), SqlError);
+}
+
+TEST_P(SqlBackendTest, KeepsEachChangeLogEntryOnceAndExtendsAnOlderTable) {
+  const std::vector<std::string> columns = {"ClientName", "CalledAt", "Peer", "ChangeLog",
+                                            "ChangeId"};
+  auto insert = [&](const char* log, std::int64_t id) {
+    backend_->InsertRow("roomcall", columns,
+                        {SqlText{"Room1"}, SqlText{"2026-12-08 01:02:03"}, SqlText{"p"},
+                         log == nullptr ? SqlValue{} : SqlValue{SqlText{log}}, SqlValue{id}});
+  };
+  insert("00112233445566778899aabbccddeeff", 1);
+  insert("00112233445566778899aabbccddeeff", 2);
+  insert("ffeeddccbbaa99887766554433221100", 1);
+  try {
+    insert("00112233445566778899aabbccddeeff", 1);
+    FAIL() << "a second row for one change log entry went in";
+  } catch (const SqlError& e) {
+    EXPECT_TRUE(e.DuplicateKey()) << e.what();
+  }
+  // A NOT NULL failure is no duplicate.
+  try {
+    backend_->InsertRow("roomcall", {"ClientName", "CalledAt", "Peer"},
+                        {std::monostate{}, SqlText{"2026-12-08 01:02:03"}, SqlText{"x"}});
+    FAIL() << "a row without a name went in";
+  } catch (const SqlError& e) {
+    EXPECT_FALSE(e.DuplicateKey());
+  }
+  // Rows without a change log (older terminals) never collide.
+  insert(nullptr, 1);
+  insert(nullptr, 1);
+  EXPECT_EQ(All("select count(*) from roomcall")[0][0], "5");
+  EXPECT_TRUE(backend_->RowExists("roomcall", {"ChangeLog", "ChangeId"},
+                                  {SqlText{"ffeeddccbbaa99887766554433221100"}, std::int64_t{1}}));
+  EXPECT_FALSE(backend_->RowExists("roomcall", {"ChangeLog", "ChangeId"},
+                                   {SqlText{"ffeeddccbbaa99887766554433221100"}, std::int64_t{2}}));
+
+  // A table of an earlier release: its rows stay, the columns and the key
+  // are added.
+  catalogue_->Admin("drop table roomcall");
+  catalogue_->Admin(
+      "create table roomcall (ClientName varchar(64) not null, CalledAt varchar(19) not null, "
+      "Peer varchar(64) not null)");
+  catalogue_->Admin("insert into roomcall values ('Room9', '2026-01-01 00:00:00', 'old')");
+  auto fresh = catalogue_->Open();
+  fresh->EnsureRoomCallTable();
+  EXPECT_EQ(fresh->TableColumns("roomcall"),
+            (std::vector<std::string>{"ClientName", "CalledAt", "Peer", "PostedAt", "ChangeLog",
+                                      "ChangeId"}));
+  backend_ = std::move(fresh);
+  insert("00112233445566778899aabbccddeeff", 7);
+  EXPECT_THROW(insert("00112233445566778899aabbccddeeff", 7), SqlError);
+  EXPECT_EQ(All("select count(*) from roomcall")[0][0], "2");
 }
 
 TEST_P(SqlBackendTest, StopsAStatementThatRunsPastTheTimeLimit) {
