@@ -44,7 +44,7 @@ class EngineAcceptsPacketsTest : public ::testing::Test {
 
 TEST_F(EngineAcceptsPacketsTest, TakesAWholeResult) {
   engine::Store store;
-  const auto answer = providers_[0]->GetRecords(-1, 1, "");
+  const auto answer = providers_[0]->GetRecords(-1, 1, "select * from vodinfo");
   ASSERT_EQ(Append(store, answer, true), engine::kStatusOk);
   const auto props = Props(store);
   EXPECT_EQ(props.rowCount, 25u);

@@ -184,7 +184,7 @@ TEST_P(ServerLoopbackTest, SendsEveryRowForCountMinusOne) {
   EXPECT_THAT(r.rows[0], ::testing::ElementsAre("10001", "歌曲1", "刘德华"));
   EXPECT_GT(r.packet.AsArray().ByteCount(), 22u);
 
-  const auto all = GetRecords("songDataSetProvider", -1, 1, "");
+  const auto all = GetRecords("songDataSetProvider", -1, 1, "select * from vodinfo");
   EXPECT_EQ(all.recsOut, 25);
   EXPECT_EQ(all.rows[24][1], testing::kOutsideGbkTitle);
   EXPECT_EQ(all.rows[24][2], "<null>");
@@ -335,7 +335,8 @@ TEST_P(ServerLoopbackTest, ServesSessionsConcurrentlyAndClosesThoseBeyondTheLimi
   ASSERT_EQ(appA->AS_GetRecords(u"songDataSetProvider", 1, recsA, 1,
                                 u"select SINGID from vodinfo order by SINGID", pa, oa, ra),
             remote::S_OK);
-  ASSERT_EQ(appB->AS_GetRecords(u"songDataSetProvider", -1, recsB, 1, u"", pb, ob, rb),
+  ASSERT_EQ(appB->AS_GetRecords(u"songDataSetProvider", -1, recsB, 1, u"select * from vodinfo", pb,
+                                ob, rb),
             remote::S_OK);
   EXPECT_EQ(recsA, 1);
   EXPECT_EQ(recsB, 25);

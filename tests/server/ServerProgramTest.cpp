@@ -118,7 +118,8 @@ std::string ServeOnce(const testing::SqlTestCatalogue& catalogue, const char* db
     std::int32_t recsOut = 0;
     remote::Variant params = remote::Variant::Null(), owner, packet;
     EXPECT_EQ(
-        app->AS_GetRecords(u"singerDataSetProvider", -1, recsOut, 1, u"", params, owner, packet),
+        app->AS_GetRecords(u"singerDataSetProvider", -1, recsOut, 1, u"select * from singer",
+                           params, owner, packet),
         remote::S_OK);
     EXPECT_EQ(recsOut, 3);
   }
