@@ -183,6 +183,34 @@ int TcpSocket::Close() {
   return close(fd) < 0 && errno != EINTR ? errno : 0;
 }
 
+int TcpSocket::BindLocal(std::uint32_t address) {
+  sockaddr_in sin{};
+  sin.sin_family = AF_INET;
+  sin.sin_port = 0;
+  sin.sin_addr.s_addr = address;
+  return bind(fd_, reinterpret_cast<const sockaddr*>(&sin), sizeof sin) < 0 ? errno : 0;
+}
+
+void TcpSocket::ShutdownSend() {
+  if (fd_ >= 0) shutdown(fd_, SHUT_WR);
+}
+
+void TcpSocket::SetKeepAlive(int idleSeconds, int intervalSeconds, int count) {
+  if (fd_ < 0) return;
+  const int on = 1;
+  setsockopt(fd_, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  setsockopt(fd_, IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof idleSeconds);
+  setsockopt(fd_, IPPROTO_TCP, TCP_KEEPINTVL, &intervalSeconds, sizeof intervalSeconds);
+  setsockopt(fd_, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+}
+
+std::string TcpSocket::PeerHost() const {
+  sockaddr_in sin{};
+  socklen_t len = sizeof sin;
+  if (fd_ < 0 || getpeername(fd_, reinterpret_cast<sockaddr*>(&sin), &len) < 0) return "";
+  return IPv4ToDotted(sin.sin_addr.s_addr);
+}
+
 std::string TcpSocket::PeerAddress() const {
   sockaddr_in sin{};
   socklen_t len = sizeof sin;

@@ -68,6 +68,11 @@ class TcpSocket {
   bool Valid() const { return fd_ >= 0; }
   int Fd() const { return fd_; }
 
+  // Binds the socket to a local address (network order) before Connect, so
+  // that the connection leaves from it (one machine playing many); 0 or the
+  // errno code.
+  int BindLocal(std::uint32_t address);
+
   // Connects to address:port (network order address, host order port),
   // waiting at most timeoutMs (< 0: no limit) and returning early with
   // ECANCELED when cancelFd becomes readable. Returns 0 or the errno code.
@@ -80,9 +85,17 @@ class TcpSocket {
 
   // Closes the descriptor; 0 or the errno code of close().
   int Close();
+  // No more sends: the peer reads what was sent, then the end.
+  void ShutdownSend();
 
-  // The peer's dotted address and port ("" when unknown).
+  // TCP keep-alive: a peer that vanished without a word (power cut, cable)
+  // is found after about idle + interval * count seconds of silence.
+  void SetKeepAlive(int idleSeconds, int intervalSeconds, int count);
+
+  // The peer's dotted address and port ("" when unknown), and the address
+  // alone.
   std::string PeerAddress() const;
+  std::string PeerHost() const;
 
  private:
   int fd_ = -1;

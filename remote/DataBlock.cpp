@@ -30,9 +30,9 @@ void MemoryStream::Reserve(std::size_t capacity) {
   capacity_ = grown;
 }
 
-void MemoryStream::SetLength(std::size_t length) {
+void MemoryStream::SetLength(std::size_t length, bool zero) {
   Reserve(length);
-  if (length > length_) std::memset(data_.get() + length_, 0, length - length_);
+  if (zero && length > length_) std::memset(data_.get() + length_, 0, length - length_);
   length_ = length;
 }
 
@@ -76,6 +76,11 @@ std::int32_t DataBlock::Size() const {
 void DataBlock::SetSize(std::int32_t size) {
   if (size < 0 || size > kMaxBlockSize) InvalidPacket();
   stream_->SetLength(static_cast<std::size_t>(size) + kBlockHeaderSize);
+}
+
+void DataBlock::SetSizeForFill(std::int32_t size) {
+  if (size < 0 || size > kMaxBlockSize) InvalidPacket();
+  stream_->SetLength(static_cast<std::size_t>(size) + kBlockHeaderSize, false);
 }
 
 std::shared_ptr<MemoryStream> DataBlock::Stream() {

@@ -59,8 +59,8 @@ class MemoryStream {
   std::uint8_t* Data() { return data_.get(); }
   const std::uint8_t* Data() const { return data_.get(); }
   std::size_t Length() const { return length_; }
-  // New bytes are zero.
-  void SetLength(std::size_t length);
+  // New bytes are zero, unless `zero` is false (the caller writes them all).
+  void SetLength(std::size_t length, bool zero = true);
   std::size_t Position() const { return position_; }
   void SetPosition(std::size_t position) { position_ = position; }
   // Reads up to count bytes at the position; returns the count read.
@@ -116,6 +116,9 @@ class DataBlock final : public IDataBlock {
   std::int32_t Available() const override;
 
   bool StreamKept() const { return keepStream_; }
+  // SetSize for a receiver that writes every new data byte itself: the new
+  // bytes are not cleared first.
+  void SetSizeForFill(std::int32_t size);
   // Reads the data again from its first byte.
   void ResetReadPosition() { readPos_ = kBlockHeaderSize; }
 

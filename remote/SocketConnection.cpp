@@ -171,6 +171,7 @@ Ref<SocketTransport> SocketConnection::CreateTransport() {
   transport->SetPort(port_);
   transport->SetInterceptGUID(GuidText(interceptGuid_));
   transport->SetReplyTimeout(replyTimeout_);
+  transport->SetSourceAddress(sourceAddress_);
   return transport;
 }
 

@@ -77,6 +77,10 @@ class SocketConnection final : private ISendDataBlock {
   // Silence (ms) after which an awaited reply is given up; 0 = wait forever.
   int ReplyTimeout() const { return replyTimeout_; }
   void SetReplyTimeout(int ms) { replyTimeout_ = ms; }
+  // The local address (dotted) the connection leaves from; "" (the default)
+  // lets the system choose. A load tool plays many rooms from one machine.
+  const std::string& SourceAddress() const { return sourceAddress_; }
+  void SetSourceAddress(const std::string& address) { sourceAddress_ = address; }
 
   // While loading the stored settings, the GUID and name setters neither
   // disconnect nor look each other up.
@@ -127,6 +131,7 @@ class SocketConnection final : private ISendDataBlock {
   std::string serverName_;
   bool supportCallbacks_ = true;
   int replyTimeout_ = kDefaultReplyTimeout;
+  std::string sourceAddress_;
   bool loading_ = false;
   bool connecting_ = false;
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 
@@ -13,9 +14,13 @@
 namespace quor::remote {
 namespace {
 constexpr char kNotReceived[] = "Expected return value not received";
-// The most a received block's buffer is sized to before its bytes arrive.
-constexpr std::size_t kFirstReadChunk = std::size_t{8} << 20;
 constexpr char kReadError[] = "Error reading from socket";
+
+std::int64_t SteadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 std::string SocketErrorText(int code, const char* api) {
   return Format("Windows socket error: %s (%d), on API '%s'", platform::NetErrorText(code).c_str(),
@@ -46,11 +51,15 @@ class SocketTransport::ClientWinSocket {
 
   // Opens the connection (Active := true).
   void Open(const std::string& host, const std::string& address, std::int32_t port, int timeoutMs,
-            int cancelFd) {
+            int cancelFd, const std::string& source) {
     const std::lock_guard lock(lock_);
     if (connected_) throw ESocketError("Socket already open");
     if (socket_.Create() != 0) throw ESocketError("Can't create new socket");
     try {
+      if (!source.empty()) {
+        if (const int rc = socket_.BindLocal(platform::DottedToIPv4(source)); rc != 0)
+          throw ESocketError(SocketErrorText(rc, "bind"));
+      }
       std::uint32_t ip = 0;
       if (!host.empty()) {
         int err = 0;
@@ -193,7 +202,7 @@ void SocketTransport::Connect() {
   if (address_.empty() && host_.empty()) throw ESocketConnectionError("No address specified");
   socket_ = std::make_unique<ClientWinSocket>();
   try {
-    socket_->Open(host_, address_, port_, WaitLimit(), cancelFd_);
+    socket_->Open(host_, address_, port_, WaitLimit(), cancelFd_, sourceAddress_);
   } catch (...) {
     socket_.reset();
     throw;
@@ -219,6 +228,11 @@ IDataIntercept* SocketTransport::Interceptor() {
   return interceptor_.get();
 }
 
+void SocketTransport::LostWholeBlock() {
+  Lost(Format("A block did not arrive whole within %d ms of its first byte", limits_.wholeBlockMs)
+           .c_str());
+}
+
 void SocketTransport::Lost(const char* message) {
   try {
     Disconnect();
@@ -227,7 +241,8 @@ void SocketTransport::Lost(const char* message) {
   throw ESocketConnectionError(message);
 }
 
-std::size_t SocketTransport::ReadFully(std::uint8_t* buffer, std::size_t count) {
+std::size_t SocketTransport::ReadFully(std::uint8_t* buffer, std::size_t count,
+                                       std::int64_t deadline) {
   std::size_t got = 0;
   while (got < count) {
     const ssize_t n = socket_ ? socket_->ReceiveBuf(buffer + got, count - got) : 0;
@@ -236,12 +251,20 @@ std::size_t SocketTransport::ReadFully(std::uint8_t* buffer, std::size_t count) 
       got += static_cast<std::size_t>(n);
       continue;
     }
-    // Nothing yet: wait for more, at most ReplyTimeout of silence.
+    // Nothing yet: wait for more, at most ReplyTimeout of silence and never
+    // past the block's deadline.
+    int limit = WaitLimit();
+    if (deadline != 0) {
+      const std::int64_t left = deadline - SteadyMs();
+      if (left <= 0) LostWholeBlock();
+      if (limit < 0 || left < limit) limit = static_cast<int>(left);
+    }
     int err = 0;
-    switch (platform::WaitFd(socket_->Fd(), POLLIN, WaitLimit(), cancelFd_, err)) {
+    switch (platform::WaitFd(socket_->Fd(), POLLIN, limit, cancelFd_, err)) {
       case platform::WaitResult::kReady:
         break;
       case platform::WaitResult::kTimeout:
+        if (deadline != 0 && SteadyMs() >= deadline) LostWholeBlock();
         Lost(kNotReceived);
       case platform::WaitResult::kCancelled:
         Lost(kReadError);
@@ -267,33 +290,41 @@ Ref<IDataBlock> SocketTransport::Receive(bool waitForInput, std::int32_t /*conte
       Lost(platform::NetErrorText(err).c_str());
   }
   std::uint8_t header[kBlockHeaderSize];
+  // The first byte is there: from now on the whole block has its bound.
+  const std::int64_t deadline = limits_.wholeBlockMs > 0 ? SteadyMs() + limits_.wholeBlockMs : 0;
   // Every failure below leaves the stream out of step, so it closes the socket.
-  if (ReadFully(header, 4) != 4) Lost(kReadError);
+  if (ReadFully(header, 4, deadline) != 4) Lost(kReadError);
   std::int32_t signature = 0;
   std::memcpy(&signature, header, 4);
   if (!IsValidSignature(signature)) Lost("Invalid data packet");
-  if (ReadFully(header + 4, 4) != 4) Lost(kReadError);
+  if (ReadFully(header + 4, 4, deadline) != 4) Lost(kReadError);
   std::int32_t size = 0;
   std::memcpy(&size, header + 4, 4);
   if (size < 0 || size > kMaxBlockSize) Lost("Invalid data packet");
+  if (size > limits_.maxBlockBytes) {
+    Lost(Format("A block of %d bytes is larger than the %d bytes this connection takes", size,
+                limits_.maxBlockBytes)
+             .c_str());
+  }
 
   Ref<DataBlock> block = DataBlock::Create();
   block->SetSignature(signature);
   // Straight into the block's buffer, after the header. A peer may announce
-  // far more than it sends: the buffer is sized to at most kFirstReadChunk
+  // far more than it sends: the buffer is sized to at most the first chunk
   // at first and grows (doubling) only as the bytes really arrive, so a
-  // silent or lying peer costs little memory. Every result packet a catalogue
-  // sends in practice fits the first chunk and is read with no copy at all.
+  // silent or lying peer costs little memory. The bytes are not cleared
+  // first: every one of them is read over. A terminal's first chunk holds
+  // every result packet a catalogue sends in practice, read with no copy.
   const auto want = static_cast<std::size_t>(size);
-  std::size_t sized = std::min(want, kFirstReadChunk);
+  std::size_t sized = std::min(want, std::max<std::size_t>(limits_.firstChunkBytes, 1));
   std::size_t have = 0;
-  block->SetSize(static_cast<std::int32_t>(sized));
+  block->SetSizeForFill(static_cast<std::int32_t>(sized));
   for (;;) {
-    have += ReadFully(block->Memory() + kBlockHeaderSize + have, sized - have);
+    have += ReadFully(block->Memory() + kBlockHeaderSize + have, sized - have, deadline);
     if (have != sized) Lost(kReadError);
     if (sized == want) break;
     sized = std::min(want, sized * 2);
-    block->SetSize(static_cast<std::int32_t>(sized));
+    block->SetSizeForFill(static_cast<std::int32_t>(sized));
   }
   if (IDataIntercept* interceptor = Interceptor()) interceptor->Incoming(*block);
   return block;

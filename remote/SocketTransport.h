@@ -40,6 +40,21 @@ class ITransport : public IUnknown {
 
 inline constexpr int kDefaultReplyTimeout = 30000;
 
+// How a received block may arrive. The defaults suit a terminal reading its
+// server's answers; a server facing every machine of a network tightens them
+// (SessionThread).
+struct BlockLimits {
+  // A block must be whole this long after its first byte arrived (0: no
+  // bound); a peer that trickles it a byte at a time does not extend it.
+  int wholeBlockMs = 0;
+  // The largest block taken; a larger announced size closes the connection
+  // before anything is allocated for it.
+  std::int32_t maxBlockBytes = kMaxBlockSize;
+  // The buffer is sized to at most this before the block's bytes arrive and
+  // grows (doubling) only as they do, so a size word costs nothing by itself.
+  std::size_t firstChunkBytes = std::size_t{8} << 20;
+};
+
 class SocketTransport final : public ITransport {
  public:
   // `registry` creates the interceptor named by InterceptGUID (may be null:
@@ -62,6 +77,11 @@ class SocketTransport final : public ITransport {
 
   int ReplyTimeout() const { return replyTimeout_; }
   void SetReplyTimeout(int ms) { replyTimeout_ = ms; }
+  const BlockLimits& Limits() const { return limits_; }
+  void SetLimits(const BlockLimits& limits) { limits_ = limits; }
+  // The local address (dotted) a connection leaves from; "" lets the system
+  // choose. Taken at the next connect.
+  void SetSourceAddress(const std::string& address) { sourceAddress_ = address; }
   // A descriptor (for example an eventfd) whose readability ends every wait.
   void SetCancelEvent(int fd) { cancelFd_ = fd; }
 
@@ -82,8 +102,10 @@ class SocketTransport final : public ITransport {
   IDataIntercept* Interceptor();
   // Closes the socket and raises ESocketConnectionError(message).
   [[noreturn]] void Lost(const char* message);
-  // Reads exactly `count` bytes unless the peer closes (fewer returned).
-  std::size_t ReadFully(std::uint8_t* buffer, std::size_t count);
+  [[noreturn]] void LostWholeBlock();
+  // Reads exactly `count` bytes unless the peer closes (fewer returned);
+  // `deadline` (steady clock ms, 0 = none) bounds the whole block.
+  std::size_t ReadFully(std::uint8_t* buffer, std::size_t count, std::int64_t deadline);
   int WaitLimit() const { return replyTimeout_ > 0 ? replyTimeout_ : -1; }
 
   const ClassRegistry* registry_;
@@ -92,6 +114,8 @@ class SocketTransport final : public ITransport {
   std::int32_t port_ = 211;
   std::string interceptGuid_;
   int replyTimeout_ = kDefaultReplyTimeout;
+  BlockLimits limits_;
+  std::string sourceAddress_;
   int cancelFd_ = -1;
   std::unique_ptr<ClientWinSocket> socket_;
   Ref<IDataIntercept> interceptor_;

@@ -29,8 +29,9 @@ constexpr unsigned kErrServerLost = 2013;
 constexpr unsigned kBinaryCharset = 63;
 constexpr unsigned long kPrefetchRows = 1000;
 constexpr std::size_t kInitialTextBuffer = 4096;
-// A single value larger than this is refused rather than allocated.
-constexpr std::size_t kMaxValueBytes = 64u << 20;
+// A single value larger than this is refused rather than allocated, unless
+// the session sets its own bound (SetValueLimits).
+constexpr std::size_t kDefaultMaxValueBytes = 64u << 20;
 
 struct Connection {
   MYSQL* mysql = nullptr;
@@ -155,8 +156,9 @@ ColumnInfo Describe(const MYSQL_FIELD& field, enum_field_types& fetchAs) {
 
 class MariaDbCursor final : public SqlCursor {
  public:
-  MariaDbCursor(std::shared_ptr<Connection> connection, MYSQL_STMT* stmt, unsigned limitMs)
-      : connection_(std::move(connection)), limitMs_(limitMs) {
+  MariaDbCursor(std::shared_ptr<Connection> connection, MYSQL_STMT* stmt, unsigned limitMs,
+                std::size_t maxValueBytes)
+      : connection_(std::move(connection)), limitMs_(limitMs), maxValueBytes_(maxValueBytes) {
     statement_.stmt = stmt;
     MYSQL_RES* meta = mysql_stmt_result_metadata(stmt);
     if (meta == nullptr) throw SqlError("SQL error: the statement returns no columns");
@@ -259,10 +261,10 @@ class MariaDbCursor final : public SqlCursor {
       Slot& slot = slots_[i];
       MYSQL_BIND& bind = binds_[i];
       if (slot.error == 0 || slot.bytes.empty() || slot.length <= slot.bytes.size()) continue;
-      if (slot.length > kMaxValueBytes) {
+      if (slot.length > maxValueBytes_) {
         done_ = true;
-        throw SqlError("A value of column " + columns_[i].name + " is larger than " +
-                       std::to_string(kMaxValueBytes >> 20) + " MB");
+        throw SqlError("A value of column " + columns_[i].name + " is longer than " +
+                       std::to_string(maxValueBytes_) + " bytes");
       }
       slot.bytes.resize(slot.length);
       bind.buffer = slot.bytes.data();
@@ -282,6 +284,7 @@ class MariaDbCursor final : public SqlCursor {
   std::shared_ptr<Connection> connection_;  // declared first: the statement closes before it
   StatementHandle statement_;
   unsigned limitMs_;
+  std::size_t maxValueBytes_;
   std::vector<ColumnInfo> columns_;
   std::vector<Slot> slots_;
   std::vector<MYSQL_BIND> binds_;
@@ -358,7 +361,8 @@ class MariaDbBackend final : public SqlBackend {
       mysql_query(connection_->mysql, "rollback");
       throw;
     }
-    auto cursor = std::make_unique<MariaDbCursor>(connection_, handle.stmt, limitMs_);
+    auto cursor =
+        std::make_unique<MariaDbCursor>(connection_, handle.stmt, limitMs_, maxValueBytes_);
     handle.stmt = nullptr;
     return cursor;
   }
@@ -434,6 +438,12 @@ class MariaDbBackend final : public SqlBackend {
     Query("create unique index if not exists roomcall_change on roomcall (ChangeLog, ChangeId)");
   }
 
+  void SetValueLimits(std::size_t maxValueBytes, std::size_t sessionMemoryBytes) override {
+    maxValueBytes_ = maxValueBytes;
+    sessionMemoryBytes_ = sessionMemoryBytes;
+    ApplyValueLimits();
+  }
+
   void SetStatementTimeLimit(unsigned milliseconds) override {
     limitMs_ = milliseconds;
     // The network timeouts are fixed at connection; a new limit that needs
@@ -472,6 +482,17 @@ class MariaDbBackend final : public SqlBackend {
     // The terminal's statements quote string literals with double quotes.
     Query("set session sql_mode = replace(@@session.sql_mode, 'ANSI_QUOTES', '')");
     ApplyTimeLimit();
+    if (sessionMemoryBytes_ != 0) ApplyValueLimits();
+  }
+
+  // What a statement may make and spend on the database server: a string
+  // made by group_concat no longer than a value may be, and the session's
+  // memory there (a statement past it fails with the server's message).
+  // repeat() and the like are held to max_allowed_packet by the server.
+  void ApplyValueLimits() {
+    Query("set session group_concat_max_len = " + std::to_string(maxValueBytes_) +
+          ", max_session_mem_used = " +
+          std::to_string(std::max<std::size_t>(sessionMemoryBytes_, 8192)));
   }
 
   std::string Where() const {
@@ -524,6 +545,8 @@ class MariaDbBackend final : public SqlBackend {
   std::shared_ptr<Connection> connection_;
   unsigned limitMs_ = kDefaultStatementTimeLimitMs;
   unsigned ioTimeoutS_ = 0;
+  std::size_t maxValueBytes_ = kDefaultMaxValueBytes;
+  std::size_t sessionMemoryBytes_ = 0;  // 0: the database's own setting
 };
 
 }  // namespace

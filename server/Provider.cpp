@@ -31,6 +31,12 @@ std::string FieldName(const std::string& name, std::size_t index) {
   return name.substr(0, cut);
 }
 
+std::string SizeText(std::size_t bytes) {
+  if (bytes >= (1u << 20) && bytes % (1u << 20) == 0) return std::to_string(bytes >> 20) + " MB";
+  if (bytes >= 1024 && bytes % 1024 == 0) return std::to_string(bytes >> 10) + " KB";
+  return std::to_string(bytes) + " bytes";
+}
+
 engine::FieldType PacketType(FieldType type) {
   switch (type) {
     case FieldType::Int32:
@@ -83,8 +89,11 @@ std::int64_t UnixNowMs() {
       .count();
 }
 
-Provider::Provider(ProviderDefinition definition, std::function<SqlBackend&()> database)
-    : definition_(std::move(definition)), database_(std::move(database)) {}
+Provider::Provider(ProviderDefinition definition, std::function<SqlBackend&()> database,
+                   std::size_t maxResultBytes)
+    : definition_(std::move(definition)),
+      database_(std::move(database)),
+      maxResultBytes_(maxResultBytes) {}
 
 Provider::~Provider() = default;
 
@@ -227,9 +236,9 @@ std::vector<std::uint8_t> Provider::WriteRows(bool withDescriptions, std::int32_
         }
       }
       writer.EndRow();
-      if (writer.RowBytes() > kMaxPacketRowBytes) {
-        throw SqlError("The result is larger than " + std::to_string(kMaxPacketRowBytes >> 20) +
-                       " MB; narrow the statement or fetch it in smaller packets");
+      if (writer.RowBytes() > maxResultBytes_) {
+        throw SqlError("The result is larger than " + SizeText(maxResultBytes_) +
+                       "; narrow the statement or fetch it in smaller packets");
       }
       if (++sent == INT32_MAX) break;
     }

@@ -33,11 +33,12 @@ struct ProviderDefinition {
 // "singerDataSetProvider" and "tempDataSetProvider" (the room requests).
 std::vector<ProviderDefinition> StandardProviders();
 
-// Bytes of row data one packet may carry: a statement without end (or simply
-// too large a result) is stopped with a clear error instead of exhausting the
-// server's memory. Far above the largest catalogue result (about 30 MB for
-// every column of 200,000 songs).
-inline constexpr std::size_t kMaxPacketRowBytes = 128u << 20;
+// Bytes of row data one packet may carry unless the server is told another
+// bound: a statement without end (or simply too large a result) is stopped
+// with a clear error instead of exhausting the server's memory. The largest
+// answer a terminal's own statements get is every song's number, title and
+// singer (5.7 MB on 200,000 songs).
+inline constexpr std::size_t kMaxPacketRowBytes = 16u << 20;
 
 struct RecordsAnswer {
   std::optional<std::vector<std::uint8_t>> packet;  // nullopt: the null variant
@@ -79,8 +80,10 @@ inline constexpr const char* kChangeIdColumn = "ChangeId";
 
 class Provider {
  public:
-  // `database` yields the session's backend, connecting on first use.
-  Provider(ProviderDefinition definition, std::function<SqlBackend&()> database);
+  // `database` yields the session's backend, connecting on first use;
+  // `maxResultBytes` bounds the row data of one packet.
+  Provider(ProviderDefinition definition, std::function<SqlBackend&()> database,
+           std::size_t maxResultBytes = kMaxPacketRowBytes);
   ~Provider();
 
   const std::string& Name() const { return definition_.name; }
@@ -115,6 +118,7 @@ class Provider {
 
   ProviderDefinition definition_;
   std::function<SqlBackend&()> database_;
+  std::size_t maxResultBytes_;
   std::unique_ptr<SqlCursor> cursor_;
   std::string statement_;                 // the open statement's text
   std::vector<engine::FieldDef> fields_;  // its fields, kept after it ended

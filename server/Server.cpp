@@ -2,11 +2,16 @@
 
 #include <malloc.h>
 
+#include <sys/resource.h>
+
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <stdexcept>
 #include <thread>
 
+#include "platform/Codepage.h"
+#include "remote/Remote.h"
 #include "server/Provider.h"
 #include "server/RequestLog.h"
 #include "server/SessionThread.h"
@@ -20,8 +25,35 @@ void TuneAllocator() {
   mallopt(M_TRIM_THRESHOLD, 128 << 20);
 }
 
+namespace {
+
+// A refused connection hears why: an error block, as if it had asked for
+// something, which a terminal raises with this text when it reads the
+// answer to its first request.
+void SendRefusal(platform::TcpSocket& socket, const std::string& why) {
+  std::uint8_t drain[4096];
+  int err = 0;
+  // What the peer sent already is read away, so that the close below ends
+  // the connection with the error block delivered rather than a reset.
+  for (int i = 0; i < 16 && socket.RecvSome(drain, sizeof drain, err) > 0; ++i) {
+  }
+  const std::u16string text = platform::Utf8ToUtf16(why);
+  std::vector<std::uint8_t> block(8 + 8 + text.size() * 2);
+  const std::int32_t words[4] = {remote::ResultMark | remote::ActionError,
+                                 static_cast<std::int32_t>(block.size() - 8), remote::VT_BSTR,
+                                 static_cast<std::int32_t>(text.size())};
+  std::memcpy(block.data(), words, sizeof words);
+  std::memcpy(block.data() + 16, text.data(), text.size() * 2);
+  socket.SendSome(block.data(), block.size(), err);  // a fresh socket takes it whole
+  socket.ShutdownSend();
+  socket.Close();
+}
+
+}  // namespace
+
 struct Server::Session {
   std::thread thread;
+  std::string host;   // the peer's address
   bool done = false;  // guarded by Server::mutex_
 };
 
@@ -69,8 +101,25 @@ void Server::Start() {
                   RequestLog::Quote(definition.defaultStatement) + ": " + e.what());
     }
   }
+  if (!options_.mariadb) SetSqliteHeapLimit(options_.sqlHeapBytes);
+  // Each session holds its socket and a few database files: a thousand rooms
+  // need far more descriptors than a process gets by default.
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 &&
+      files.rlim_cur < rlim_t{options_.maxSessions} * kDescriptorsPerSession + 64) {
+    log_.Notice("WARNING: " + std::to_string(files.rlim_cur) +
+                " open files are allowed, enough for about " +
+                std::to_string((files.rlim_cur - 64) / kDescriptorsPerSession) + " of the " +
+                std::to_string(options_.maxSessions) +
+                " sessions; raise the limit (LimitNOFILE= in the service)");
+  }
   const char* api = nullptr;
-  const int err = listener_.Listen(options_.bindAddress, options_.port, 128, &api);
+  // A venue's rooms connect within seconds of each other at opening time.
+  const int err = listener_.Listen(options_.bindAddress, options_.port, 1024, &api);
   if (err != 0) {
     const std::string where = (options_.bindAddress.empty() ? "0.0.0.0" : options_.bindAddress) +
                               ":" + std::to_string(options_.port);
@@ -80,7 +129,12 @@ void Server::Start() {
 }
 
 void Server::Serve() {
-  const SessionSettings settings{log_, openDatabase_, options_.statementTimeLimitMs, stop_.Fd()};
+  SessionSettings settings{log_, openDatabase_, options_.statementTimeLimitMs, stop_.Fd()};
+  settings.blockMs = options_.blockMs;
+  settings.maxRequestBytes = options_.maxRequestBytes;
+  settings.maxResultBytes = options_.maxResultBytes;
+  settings.maxValueBytes = options_.maxValueBytes;
+  settings.sqlHeapBytes = options_.sqlHeapBytes;
   while (!stop_.IsSignalled()) {
     int err = 0;
     platform::TcpSocket socket = listener_.Accept(-1, stop_.Fd(), err);
@@ -95,31 +149,70 @@ void Server::Serve() {
       }
       continue;
     }
-    const std::lock_guard lock(mutex_);
+    const std::string host = socket.PeerHost();
+    std::unique_lock lock(mutex_);
     if (active_ >= options_.maxSessions) {
-      log_.Notice("refused " + socket.PeerAddress() + ": " + std::to_string(active_) +
-                  " sessions are running, the most this server takes");
-      socket.Close();
+      const std::string why =
+          std::to_string(active_) + " sessions are running, the most this server takes";
+      lock.unlock();
+      Refuse(socket, host, why);
+      continue;
+    }
+    unsigned& fromHost = perAddress_[host];
+    if (options_.maxPerAddress != 0 && fromHost >= options_.maxPerAddress) {
+      const std::string why = std::to_string(fromHost) + " sessions from " + host +
+                              " are running, the most one address may hold";
+      lock.unlock();
+      Refuse(socket, host, why);
       continue;
     }
     auto session = std::make_unique<Session>();
     Session* self = session.get();
+    session->host = host;
     try {
       session->thread = std::thread([this, self, &settings, s = std::move(socket)]() mutable {
         RunSession(std::move(s), settings);
         const std::lock_guard done(mutex_);
         --active_;
+        if (auto it = perAddress_.find(self->host); it != perAddress_.end() && --it->second == 0)
+          perAddress_.erase(it);
         self->done = true;
       });
     } catch (const std::system_error& e) {
+      if (fromHost == 0) perAddress_.erase(host);
+      lock.unlock();
       log_.Notice(std::string("cannot start a session: ") + e.what());
       continue;
     }
     ++active_;
+    ++fromHost;
     sessions_.push_back(std::move(session));
   }
   listener_.Close();
   Reap(true);
+}
+
+void Server::Refuse(platform::TcpSocket& socket, const std::string& host, const std::string& why) {
+  const std::string peer = socket.PeerAddress();
+  SendRefusal(socket, "The server refused the connection: " + why);
+  // One line per address every few seconds, with the count of the others.
+  const auto now = std::chrono::steady_clock::now();
+  if (refusals_.size() > 4096) {
+    for (auto it = refusals_.begin(); it != refusals_.end();)
+      it = now - it->second.logged > std::chrono::minutes(1) ? refusals_.erase(it) : std::next(it);
+  }
+  auto [entry, fresh] = refusals_.try_emplace(host);
+  Refusals& r = entry->second;
+  if (!fresh && now - r.logged < std::chrono::seconds(10)) {
+    ++r.unlogged;
+    return;
+  }
+  std::string line = "refused " + peer + ": " + why;
+  if (r.unlogged != 0)
+    line += " (and " + std::to_string(r.unlogged) + " more from " + host + " since the last line)";
+  log_.Notice(line);
+  r.logged = now;
+  r.unlogged = 0;
 }
 
 void Server::Stop() {

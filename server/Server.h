@@ -7,9 +7,11 @@
 // beyond that is closed at once. Start, Serve and the destructor belong to
 // one thread; Stop may be called from any thread.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <list>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -25,7 +27,13 @@ namespace quor::server {
 class RequestLog;
 
 inline constexpr std::uint16_t kDefaultPort = 211;
-inline constexpr unsigned kDefaultMaxSessions = 512;
+inline constexpr unsigned kDefaultMaxSessions = 2000;
+inline constexpr unsigned kDefaultMaxPerAddress = 4;
+inline constexpr unsigned kDefaultBlockMs = 10000;
+inline constexpr std::size_t kDefaultMaxRequestBytes = std::size_t{1} << 20;
+inline constexpr std::size_t kDefaultMaxResultBytes = std::size_t{16} << 20;
+inline constexpr std::size_t kDefaultMaxValueBytes = std::size_t{1} << 20;
+inline constexpr std::size_t kDefaultSqlHeapBytes = std::size_t{512} << 20;
 
 struct ServerOptions {
   std::string sqlitePath = "catalogue.db";  // used when mariadb is not set
@@ -35,7 +43,19 @@ struct ServerOptions {
   std::uint16_t port = kDefaultPort;        // 0 = any free port
   std::string logPath;                      // "" = standard error
   unsigned maxSessions = kDefaultMaxSessions;
+  // Sessions one peer address may hold at once; 0 = no limit.
+  unsigned maxPerAddress = kDefaultMaxPerAddress;
+  // A request block must arrive whole this long after its first byte, and a
+  // new connection must begin its first one this long after it was made.
+  unsigned blockMs = kDefaultBlockMs;
+  std::size_t maxRequestBytes = kDefaultMaxRequestBytes;  // one request block
+  std::size_t maxResultBytes = kDefaultMaxResultBytes;    // row data of one packet
   unsigned statementTimeLimitMs = kDefaultStatementTimeLimitMs;
+  // The database's own length limit for one string or blob value.
+  std::size_t maxValueBytes = kDefaultMaxValueBytes;
+  // Memory for statements: SQLite, the whole server's (a hard heap limit);
+  // MariaDB, each session's on the database server.
+  std::size_t sqlHeapBytes = kDefaultSqlHeapBytes;
 };
 
 // Reads the command line (without the program name). Throws
@@ -77,6 +97,8 @@ class Server {
  private:
   struct Session;
   void Reap(bool all);
+  // Says why to a connection that is not taken, and closes it.
+  void Refuse(platform::TcpSocket& socket, const std::string& host, const std::string& why);
 
   ServerOptions options_;
   RequestLog& log_;
@@ -88,6 +110,15 @@ class Server {
   mutable std::mutex mutex_;
   std::list<std::unique_ptr<Session>> sessions_;
   unsigned active_ = 0;
+  std::map<std::string, unsigned> perAddress_;  // running sessions by peer address
+
+  // The accept thread's own: refusals logged per address, at most one line
+  // every few seconds (a flood must not flood the log too).
+  struct Refusals {
+    std::chrono::steady_clock::time_point logged;
+    unsigned unlogged = 0;
+  };
+  std::map<std::string, Refusals> refusals_;
 };
 
 }  // namespace quor::server

@@ -5,6 +5,8 @@
 
 #include <poll.h>
 
+#include <algorithm>
+
 #include "platform/Codepage.h"
 #include "remote/Remote.h"
 #include "server/AppServerObject.h"
@@ -59,20 +61,33 @@ void RunSession(platform::TcpSocket socket, const SessionSettings& settings) {
   SessionContext context;
   context.peer = peer;
   context.log = &log;
+  context.maxResultBytes = settings.maxResultBytes;
   context.database = [&]() -> SqlBackend& {
     if (!backend) {
       backend = settings.openDatabase();
       backend->SetStatementTimeLimit(settings.statementTimeLimitMs);
+      backend->SetValueLimits(settings.maxValueBytes, settings.sqlHeapBytes);
     }
     return *backend;
   };
   std::string ending = "disconnected";
+  // A room PC that lost its power or its cable says nothing: after two
+  // quiet minutes the system asks, and ends the session when no one answers.
+  socket.SetKeepAlive(60, 10, 6);
   try {
     Ref<remote::SocketTransport> transport =
         remote::SocketTransport::FromConnectedSocket(std::move(socket));
-    // Bounds a block that stalls half-way; waiting for the next request has
-    // no bound (a terminal stays connected all day).
+    // A request comes whole within its bound from its first byte, however
+    // slowly its bytes trickle in, and its memory is taken as they arrive;
+    // waiting for the next request has no bound (a terminal stays connected
+    // all day) once the first one came.
     transport->SetReplyTimeout(remote::kDefaultReplyTimeout);
+    remote::BlockLimits limits;
+    limits.wholeBlockMs = static_cast<int>(settings.blockMs);
+    limits.maxBlockBytes = static_cast<std::int32_t>(
+        std::min<std::size_t>(settings.maxRequestBytes, remote::kMaxBlockSize));
+    limits.firstChunkBytes = 64 << 10;
+    transport->SetLimits(limits);
     transport->SetCancelEvent(settings.stopFd);
     remote::ClassRegistry registry;
     registry.Register(kServerClassId, kServerProgId,
@@ -81,14 +96,23 @@ void RunSession(platform::TcpSocket socket, const SessionSettings& settings) {
     SessionSender sender(*transport);
     SessionInterpreter interpreter(sender, kSocketsFlag, &registry);
 
+    bool first = true;
     while (transport->Connected()) {
       int err = 0;
-      const auto woke = platform::WaitFd(transport->WaitEvent(), POLLIN, -1, settings.stopFd, err);
+      const int wait = first ? static_cast<int>(settings.blockMs) : -1;
+      const auto woke =
+          platform::WaitFd(transport->WaitEvent(), POLLIN, wait, settings.stopFd, err);
       if (woke == platform::WaitResult::kCancelled) {
         ending = "closed (server stopping)";
         break;
       }
+      if (woke == platform::WaitResult::kTimeout) {
+        ending = "closed: nothing was asked within " + std::to_string(settings.blockMs / 1000) +
+                 " s of connecting";
+        break;
+      }
       if (woke != platform::WaitResult::kReady) break;
+      first = false;
       Ref<remote::IDataBlock> block = transport->Receive(true, 0);
       if (!block) break;
       try {

@@ -3,6 +3,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -13,6 +14,10 @@ namespace quor::server {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Until a session says otherwise (SetValueLimits): SQLite's own default.
+constexpr std::size_t kDefaultValueLimit = 1000000000;
+constexpr std::size_t kMaxSqliteLength = 0x7FFFFFFF;
 
 // One sqlite3 connection and the deadline its progress handler enforces.
 // Shared by the backend and its live cursors, so a cursor never outlives the
@@ -53,7 +58,8 @@ int OnProgress(void* context) {
   return 1;  // interrupts the running step with SQLITE_INTERRUPT
 }
 
-std::shared_ptr<Connection> OpenConnection(const std::string& path, int flags) {
+std::shared_ptr<Connection> OpenConnection(const std::string& path, int flags,
+                                           std::size_t maxValueBytes) {
   auto connection = std::make_shared<Connection>();
   const int rc =
       sqlite3_open_v2(path.c_str(), &connection->db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -74,6 +80,10 @@ std::shared_ptr<Connection> OpenConnection(const std::string& path, int flags) {
   sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
   sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
   sqlite3_limit(db, SQLITE_LIMIT_ATTACHED, 0);
+  // No string or blob longer than this: printf('%.*c', 400000000, 'x') or
+  // zeroblob(900000000) fail with "string or blob too big" instead of taking
+  // the server's memory.
+  sqlite3_limit(db, SQLITE_LIMIT_LENGTH, static_cast<int>(maxValueBytes));
   sqlite3_busy_timeout(db, 5000);
   sqlite3_progress_handler(db, 1000, &OnProgress, connection.get());
   // Catalogue pages are read through the operating system's page cache,
@@ -96,10 +106,11 @@ std::shared_ptr<Connection> OpenConnection(const std::string& path, int flags) {
 // cursor kept open between packets would freeze it for the others).
 struct ReaderPool {
   std::string path;
+  std::size_t maxValueBytes = kDefaultValueLimit;
   std::vector<std::shared_ptr<Connection>> idle;
 
   std::shared_ptr<Connection> Take() {
-    if (idle.empty()) return OpenConnection(path, SQLITE_OPEN_READONLY);
+    if (idle.empty()) return OpenConnection(path, SQLITE_OPEN_READONLY, maxValueBytes);
     auto connection = std::move(idle.back());
     idle.pop_back();
     return connection;
@@ -306,7 +317,7 @@ class SqliteBackend final : public SqlBackend {
  public:
   explicit SqliteBackend(std::string path) : path_(std::move(path)) {
     pool_->path = path_;
-    pool_->Give(OpenConnection(path_, SQLITE_OPEN_READONLY));
+    pool_->Give(OpenConnection(path_, SQLITE_OPEN_READONLY, pool_->maxValueBytes));
   }
 
   std::unique_ptr<SqlCursor> OpenReadOnly(std::string_view sql) override {
@@ -420,10 +431,18 @@ class SqliteBackend final : public SqlBackend {
 
   void SetStatementTimeLimit(unsigned milliseconds) override { limitMs_ = milliseconds; }
 
+  void SetValueLimits(std::size_t maxValueBytes, std::size_t /*sessionMemoryBytes*/) override {
+    const int limit = static_cast<int>(std::min<std::size_t>(maxValueBytes, kMaxSqliteLength));
+    pool_->maxValueBytes = static_cast<std::size_t>(limit);
+    for (const auto& connection : pool_->idle)
+      sqlite3_limit(connection->db, SQLITE_LIMIT_LENGTH, limit);
+    if (writer_) sqlite3_limit(writer_->db, SQLITE_LIMIT_LENGTH, limit);
+  }
+
  private:
   Connection& Writer() {
     if (!writer_) {
-      writer_ = OpenConnection(path_, SQLITE_OPEN_READWRITE);
+      writer_ = OpenConnection(path_, SQLITE_OPEN_READWRITE, pool_->maxValueBytes);
     }
     return *writer_;
   }
@@ -481,6 +500,13 @@ class SqliteBackend final : public SqlBackend {
 };
 
 }  // namespace
+
+void SetSqliteHeapLimit(std::size_t bytes) {
+  // Past the soft limit SQLite first gives back cached pages; past the hard
+  // one an allocation fails.
+  sqlite3_hard_heap_limit64(static_cast<sqlite3_int64>(bytes));
+  sqlite3_soft_heap_limit64(static_cast<sqlite3_int64>(bytes / 4 * 3));
+}
 
 std::unique_ptr<SqlBackend> OpenSqliteBackend(const std::string& path) {
   return std::make_unique<SqliteBackend>(path);

@@ -142,9 +142,8 @@ TEST_P(ProviderTest, DefaultStatementsAnswerTheOpeningsOfTheFourDatasetsWithoutR
   EXPECT_EQ(songs.recsOut, 0);
   EXPECT_EQ(songs.statement, "select * from vodinfo where 1 = 0");
   EXPECT_LT(songs.packet->size(), 400u);
-  EXPECT_THAT(Decode(*songs.packet).names,
-              ElementsAre("SINGID", "SINGNAME", "SINGER", "TYPE", "SONGLANGUAGE", "FIRSTWORD",
-                          "PATH1"));
+  EXPECT_THAT(Decode(*songs.packet).names, ElementsAre("SINGID", "SINGNAME", "SINGER", "TYPE",
+                                                       "SONGLANGUAGE", "FIRSTWORD", "PATH1"));
 
   const auto all = Songs().GetRecords(-1, 1, "select * from vodinfo");
   EXPECT_EQ(all.recsOut, 25);

@@ -117,10 +117,9 @@ std::string ServeOnce(const testing::SqlTestCatalogue& catalogue, const char* db
     auto app = connection.ServerInterface();
     std::int32_t recsOut = 0;
     remote::Variant params = remote::Variant::Null(), owner, packet;
-    EXPECT_EQ(
-        app->AS_GetRecords(u"singerDataSetProvider", -1, recsOut, 1, u"select * from singer",
-                           params, owner, packet),
-        remote::S_OK);
+    EXPECT_EQ(app->AS_GetRecords(u"singerDataSetProvider", -1, recsOut, 1, u"select * from singer",
+                                 params, owner, packet),
+              remote::S_OK);
     EXPECT_EQ(recsOut, 3);
   }
   kill(p.pid, SIGTERM);
@@ -166,6 +165,9 @@ TEST(ServerProgramTest, ExplainsEveryBadStart) {
       {{"--mariadb", "postgres://x/y"}, 2, "Invalid MariaDB URI: postgres://x/y"},
       {{"--db", "a.db", "--mariadb", "mariadb://h/d"}, 2, "give either --db or --mariadb"},
       {{"--log", "/nonexistent/dir/server.log"}, 1, "Cannot open the log file"},
+      {{"--block-seconds", "0"}, 2, "--block-seconds must be at least 1"},
+      {{"--max-result-mb", "500"}, 2, "--max-result-mb must be at most 200"},
+      {{"--max-per-address", "x"}, 2, "--max-per-address needs a number, not \"x\""},
   };
   for (const Case& c : cases) {
     Program p = Start(c.args);

@@ -289,6 +289,39 @@ TEST_P(SqlBackendTest, KeepsEachChangeLogEntryOnceAndExtendsAnOlderTable) {
   EXPECT_EQ(All("select count(*) from roomcall")[0][0], "2");
 }
 
+TEST_P(SqlBackendTest, AStatementCannotMakeAValueLongerThanTheBound) {
+  backend_->SetValueLimits(64 << 10, 64 << 20);
+  const bool sqlite = GetParam() == Flavour::Sqlite;
+  // Each would take hundreds of megabytes of the server's memory; each fails
+  // with the database's own words, or (MariaDB's repeat and group_concat)
+  // gives nothing longer than the bound.
+  const std::vector<std::string> costly =
+      sqlite ? std::vector<std::string>{"select printf('%.*c', 5000000, 'x')",
+                                        "select length(randomblob(900000000))",
+                                        "select zeroblob(900000000)",
+                                        "with recursive c(x) as (select 1 union all select x + 1 "
+                                        "from c limit 30000) select group_concat(x) from c"}
+             : std::vector<std::string>{"select repeat('x', 400000000)",
+                                        "select length(repeat('x', 900000000))",
+                                        "with recursive c(x) as (select 1 union all select x + 1 "
+                                        "from c where x < 30000) select group_concat(x) from c"};
+  for (const std::string& sql : costly) {
+    try {
+      auto cursor = backend_->OpenReadOnly(sql);
+      while (cursor->Step()) {
+        EXPECT_LE(cursor->Text(0).size(), std::size_t{64} << 10) << sql;
+        if (!cursor->IsNull(0) && cursor->Columns()[0].type != FieldType::Text)
+          EXPECT_LE(cursor->Integer(0), 64 << 10) << sql;
+      }
+    } catch (const SqlError& e) {
+      EXPECT_THAT(e.what(), ::testing::AnyOf(HasSubstr("too big"), HasSubstr("max_allowed_packet"),
+                                             HasSubstr("longer than")))
+          << sql;
+    }
+  }
+  EXPECT_EQ(SongCount(), "25");  // and the backend serves on
+}
+
 TEST_P(SqlBackendTest, StopsAStatementThatRunsPastTheTimeLimit) {
   backend_->SetStatementTimeLimit(300);
   const auto start = std::chrono::steady_clock::now();
