@@ -72,11 +72,16 @@ CREATE TABLE vodinfo (
   PATH1 VARCHAR(100) NOT NULL);
 )";
 
+// One index for each search of the terminal's statements. The letters
+// search is a prefix `like`, which is case-blind: SQLite answers it from an
+// index only when the index compares without case, as NOCASE does. The
+// song number is the row id; singer names are unique (their own index).
 constexpr const char* kIndexes = R"(
 CREATE INDEX vodinfo_singer ON vodinfo(SINGER);
 CREATE INDEX vodinfo_type ON vodinfo(TYPE);
 CREATE INDEX vodinfo_language ON vodinfo(SONGLANGUAGE);
-CREATE INDEX vodinfo_firstword ON vodinfo(FIRSTWORD);
+CREATE INDEX vodinfo_firstword ON vodinfo(FIRSTWORD COLLATE NOCASE);
+CREATE INDEX singer_sex ON singer(SEX);
 )";
 
 void WritePhotos(const DemoOptions& o, const std::vector<Singer>& singers,

@@ -12,6 +12,8 @@
 #include "DemoBuilder.h"
 #include "Initials.h"
 #include "Names.h"
+#include "data/CatalogueStatements.h"
+#include "platform/Codepage.h"
 
 namespace quor::tools::demo {
 namespace {
@@ -94,6 +96,31 @@ TEST_F(DemoCatalogue, SingersHaveCategoriesUniqueNamesAndPhotos) {
   // The statements of the screen find them (double-quoted literals).
   EXPECT_EQ(Rows("select * from singer where SEX=\"组合\"").size(),
             static_cast<std::size_t>(kGroupSingers));
+}
+
+TEST_F(DemoCatalogue, EveryStatementOfTheTerminalSearchesAnIndex) {
+  // The statements exactly as the terminal sends them (GBK on the wire,
+  // UTF-8 in the catalogue), each answered from an index, none by a scan.
+  using namespace quor::data;
+  auto utf8 = [](const std::string& gbk) { return platform::GbkToUtf8(gbk); };
+  const std::string g = platform::Utf8ToGbk("刘德华");
+  const std::vector<std::string> statements = {
+      utf8(SingerStatement(SingerCategory::Male)),
+      utf8(SongsOfSingerSlot1Statement(g)),
+      utf8(SongsOfSingerStatement(g)),
+      utf8(SongsOfTypeStatement(platform::Utf8ToGbk("流行"))),
+      utf8(SongsOfLanguageStatement(platform::Utf8ToGbk("国语"))),
+      SongByNumberStatement("10001"),
+      SongsByLettersStatement("WQS"),
+      SongsByLettersStatement("A"),
+      MediaPathStatement("10001 "),
+  };
+  for (const std::string& sql : statements) {
+    std::string plan;
+    for (const std::string& row : Rows(("explain query plan " + sql).c_str())) plan += row + "\n";
+    EXPECT_NE(plan.find("SEARCH"), std::string::npos) << sql << "\n" << plan;
+    EXPECT_EQ(plan.find("SCAN"), std::string::npos) << sql << "\n" << plan;
+  }
 }
 
 TEST_F(DemoCatalogue, SongsCarryNumbersCategoriesInitialsAndPlayablePaths) {
