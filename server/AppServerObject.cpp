@@ -44,8 +44,8 @@ std::span<const std::uint8_t> PacketBytes(const Variant& value) {
 AppServerObject::AppServerObject(SessionContext& context) : context_(context) {
   for (ProviderDefinition& definition : StandardProviders()) {
     names16_.push_back(platform::Utf8ToUtf16(definition.name));
-    providers_.push_back(std::make_unique<Provider>(std::move(definition), context_.database,
-                                                    context_.maxResultBytes));
+    providers_.push_back(
+        std::make_unique<Provider>(std::move(definition), context_.database, context_.limits));
   }
 }
 

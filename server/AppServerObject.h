@@ -28,8 +28,8 @@ inline constexpr char kServerProgId[] = "Lyrahub.DM";
 struct SessionContext {
   std::string peer;  // "address:port" of the terminal
   RequestLog* log = nullptr;
-  std::function<SqlBackend&()> database;            // the session's backend, connected on first use
-  std::size_t maxResultBytes = kMaxPacketRowBytes;  // row data of one packet
+  std::function<SqlBackend&()> database;  // the session's backend, connected on first use
+  ProviderLimits limits;                  // what one answer may take
 };
 
 class AppServerObject final : public remote::AppServerDispatcher {

@@ -90,10 +90,8 @@ std::int64_t UnixNowMs() {
 }
 
 Provider::Provider(ProviderDefinition definition, std::function<SqlBackend&()> database,
-                   std::size_t maxResultBytes)
-    : definition_(std::move(definition)),
-      database_(std::move(database)),
-      maxResultBytes_(maxResultBytes) {}
+                   ProviderLimits limits)
+    : definition_(std::move(definition)), database_(std::move(database)), limits_(limits) {}
 
 Provider::~Provider() = default;
 
@@ -184,6 +182,8 @@ std::vector<FieldDef> Provider::Describe(const std::vector<ColumnInfo>& columns,
 
 std::vector<std::uint8_t> Provider::WriteRows(bool withDescriptions, std::int32_t count,
                                               std::int32_t& recsOut) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(limits_.timeLimitMs);
   PacketWriter writer(PacketKind::kData, fields_, withDescriptions);
   writer.SetReadOnly(definition_.updateTable.empty());
   std::int32_t sent = 0;
@@ -236,9 +236,15 @@ std::vector<std::uint8_t> Provider::WriteRows(bool withDescriptions, std::int32_
         }
       }
       writer.EndRow();
-      if (writer.RowBytes() > maxResultBytes_) {
-        throw SqlError("The result is larger than " + SizeText(maxResultBytes_) +
+      if (writer.RowBytes() > limits_.maxResultBytes) {
+        throw SqlError("The result is larger than " + SizeText(limits_.maxResultBytes) +
                        "; narrow the statement or fetch it in smaller packets");
+      }
+      // The clock is read once every 1024 rows: nothing on the hot path.
+      if ((sent & 1023) == 1023 && limits_.timeLimitMs != 0 &&
+          std::chrono::steady_clock::now() > deadline) {
+        throw SqlError("The statement ran longer than " +
+                       std::to_string(limits_.timeLimitMs / 1000) + " s and was stopped");
       }
       if (++sent == INT32_MAX) break;
     }

@@ -40,6 +40,15 @@ std::vector<ProviderDefinition> StandardProviders();
 // singer (5.7 MB on 200,000 songs).
 inline constexpr std::size_t kMaxPacketRowBytes = 16u << 20;
 
+// What one answer of a provider may take.
+struct ProviderLimits {
+  std::size_t maxResultBytes = kMaxPacketRowBytes;  // row data of one packet
+  // Time to make one answer, all its rows together (0: no limit). A
+  // backend's own limit bounds each step; this one bounds a statement whose
+  // every step is quick but whose rows never end.
+  unsigned timeLimitMs = 0;
+};
+
 struct RecordsAnswer {
   std::optional<std::vector<std::uint8_t>> packet;  // nullopt: the null variant
   std::int32_t recsOut = 0;
@@ -80,10 +89,9 @@ inline constexpr const char* kChangeIdColumn = "ChangeId";
 
 class Provider {
  public:
-  // `database` yields the session's backend, connecting on first use;
-  // `maxResultBytes` bounds the row data of one packet.
+  // `database` yields the session's backend, connecting on first use.
   Provider(ProviderDefinition definition, std::function<SqlBackend&()> database,
-           std::size_t maxResultBytes = kMaxPacketRowBytes);
+           ProviderLimits limits = {});
   ~Provider();
 
   const std::string& Name() const { return definition_.name; }
@@ -118,7 +126,7 @@ class Provider {
 
   ProviderDefinition definition_;
   std::function<SqlBackend&()> database_;
-  std::size_t maxResultBytes_;
+  ProviderLimits limits_;
   std::unique_ptr<SqlCursor> cursor_;
   std::string statement_;                 // the open statement's text
   std::vector<engine::FieldDef> fields_;  // its fields, kept after it ended

@@ -61,7 +61,8 @@ void RunSession(platform::TcpSocket socket, const SessionSettings& settings) {
   SessionContext context;
   context.peer = peer;
   context.log = &log;
-  context.maxResultBytes = settings.maxResultBytes;
+  context.limits.maxResultBytes = settings.maxResultBytes;
+  context.limits.timeLimitMs = settings.statementTimeLimitMs;
   context.database = [&]() -> SqlBackend& {
     if (!backend) {
       backend = settings.openDatabase();

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <ctime>
 
 #include "engine/Packet.h"
@@ -238,6 +239,34 @@ TEST_P(ProviderTest, ANewStatementReplacesTheOpenOne) {
   const auto other = Songs().GetRecords(-1, 1, "select SINGID from vodinfo where SINGID=10009");
   EXPECT_EQ(other.recsOut, 1);
   EXPECT_EQ(Songs().GetRecords(1, 0, "").recsOut, 0);
+}
+
+TEST_P(ProviderTest, AnAnswerIsBoundedInSizeAndInTime) {
+  Provider small(
+      StandardProviders()[0], [this]() -> SqlBackend& { return *backend_; },
+      ProviderLimits{64 << 10, 0});
+  try {
+    small.GetRecords(-1, 1, "select a.SINGNAME, b.SINGNAME from vodinfo a, vodinfo b, vodinfo c");
+    FAIL() << "a cross join was answered whole";
+  } catch (const SqlError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("The result is larger than 64 KB; narrow the statement"));
+  }
+  // Every step quick, the rows without end: the answer's own bound stops it.
+  if (GetParam() != Flavour::Sqlite) return;  // MariaDB would make the rows before the first
+  Provider slow(
+      StandardProviders()[0], [this]() -> SqlBackend& { return *backend_; },
+      ProviderLimits{200 << 20, 300});
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    slow.GetRecords(-1, 1,
+                    "with recursive c(x) as (select 1 union all select x + 1 from c) select x "
+                    "from c");
+    FAIL() << "rows without end were answered";
+  } catch (const SqlError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("The statement ran longer than 0 s and was stopped"));
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(slow.GetRecords(-1, 1, "select count(*) from vodinfo").recsOut, 1);
 }
 
 TEST_P(ProviderTest, RefusesWritesAndLeavesTheCatalogueAsItWas) {
