@@ -174,7 +174,7 @@ class PacketWriter {
 
   std::uint32_t RowCount() const { return rowCount_; }
   // Bytes of row data written so far.
-  std::size_t RowBytes() const { return rows_.size(); }
+  std::size_t RowBytes() const { return rows_.size() - prefix_; }
 
   // The finished packet; the writer is spent afterwards.
   std::vector<std::uint8_t> Finish();
@@ -182,6 +182,13 @@ class PacketWriter {
  private:
   void PutValueBytes(const void* data, std::size_t size);
   void PutLengthPrefixed(std::size_t length);
+  // Room for `count` more row bytes, their contents for the caller to write.
+  std::uint8_t* Extend(std::size_t count);
+  // The header and descriptions are written in front of the rows when the
+  // packet is finished; their room is kept from the first row on, so the rows
+  // need not be copied then.
+  void ReservePrefix();
+  std::size_t DescriptionsSize() const;
   const FieldDef& NextField(const char* what);
   void CheckLength(const FieldDef& f, std::size_t length);
 
@@ -191,7 +198,8 @@ class PacketWriter {
   bool readOnly_ = false;
   std::vector<Param> params_;
   std::vector<std::uint32_t> longest_;  // per field, for kSizeFromRows
-  std::vector<std::uint8_t> rows_;
+  std::vector<std::uint8_t> rows_;      // [prefix_ bytes of room] then the rows
+  std::size_t prefix_ = 0;
   std::uint32_t rowCount_ = 0;
   bool inRow_ = false;
   std::size_t field_ = 0;     // next field of the open row

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -49,13 +50,17 @@ void PutParams(std::vector<std::uint8_t>& out, const std::vector<Param>& params)
   }
 }
 
-// UTF-8 straight into UTF-16LE bytes: the server's hot path (every text
-// column of every row), so it skips the general converter. Invalid or
-// overlong sequences become U+FFFD, one per byte, as the converter does.
-void AppendUtf8AsUtf16(std::vector<std::uint8_t>& out, std::string_view s) {
+// UTF-8 straight into UTF-16LE bytes at `out` (room for 2 bytes per input
+// byte, the most it can take); returns the bytes written. The server's hot
+// path (every text column of every row), so it skips the general converter
+// and copies runs of ASCII without a branch per byte. Invalid or overlong
+// sequences become U+FFFD, one per byte, as the converter does.
+std::size_t Utf8ToUtf16Le(std::string_view s, std::uint8_t* out) {
+  std::uint8_t* const begin = out;
   auto unit = [&out](std::uint32_t u) {
-    out.push_back(static_cast<std::uint8_t>(u));
-    out.push_back(static_cast<std::uint8_t>(u >> 8));
+    out[0] = static_cast<std::uint8_t>(u);
+    out[1] = static_cast<std::uint8_t>(u >> 8);
+    out += 2;
   };
   const auto* p = reinterpret_cast<const std::uint8_t*>(s.data());
   const std::size_t n = s.size();
@@ -66,6 +71,16 @@ void AppendUtf8AsUtf16(std::vector<std::uint8_t>& out, std::string_view s) {
       unit(c);
       ++i;
       continue;
+    }
+    // Chinese text is three-byte sequences: decoded straight, the general
+    // path below takes everything else and every malformed sequence.
+    if ((c & 0xF0) == 0xE0 && i + 2 < n && (p[i + 1] & 0xC0) == 0x80 && (p[i + 2] & 0xC0) == 0x80) {
+      const std::uint32_t u = ((c & 0x0F) << 12) | ((p[i + 1] & 0x3Fu) << 6) | (p[i + 2] & 0x3Fu);
+      if (u >= 0x800 && (u < 0xD800 || u > 0xDFFF)) {
+        unit(u);
+        i += 3;
+        continue;
+      }
     }
     std::size_t len = 0;
     std::uint32_t cp = 0;
@@ -97,6 +112,18 @@ void AppendUtf8AsUtf16(std::vector<std::uint8_t>& out, std::string_view s) {
     }
     i += len;
   }
+  return static_cast<std::size_t>(out - begin);
+}
+
+// The bytes PutParams writes for these parameters.
+std::size_t ParamsSize(const std::vector<Param>& params) {
+  std::size_t n = 2;
+  for (const Param& p : params) n += 1 + p.name.size() + 1 + 4 + p.value.size();
+  return n;
+}
+
+void StoreLe(std::uint8_t* at, std::uint64_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) at[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 }  // namespace
@@ -167,18 +194,46 @@ void PacketWriter::BeginRow() {
   if (inRow_) throw PacketError("Data packet: a row was begun inside a row");
   if (kind_ == PacketKind::kDelta) throw PacketError("Data packet: delta rows need a change id");
   if (fields_.empty()) throw PacketError("Data packet: a row needs at least one field");
+  ReservePrefix();
   inRow_ = true;
   field_ = 0;
   bitmapAt_ = rows_.size();
-  rows_.resize(rows_.size() + (fields_.size() + 7) / 8, 0);
+  Extend((fields_.size() + 7) / 8);  // the null bitmap, clear
 }
 
+namespace {
+void EncodeDeltaRowPrefix(std::uint8_t* out, DeltaRowPrefix prefix) {
+  StoreLe(out, prefix.changeId, 4);
+  out[4] = static_cast<std::uint8_t>(prefix.status);
+  StoreLe(out + 5, static_cast<std::uint64_t>(prefix.postedAt), 8);
+}
+}  // namespace
+
 void AppendDeltaRowPrefix(std::vector<std::uint8_t>& row, DeltaRowPrefix prefix) {
-  Put32(row, prefix.changeId);
-  Put8(row, static_cast<std::uint8_t>(prefix.status));
-  const auto posted = static_cast<std::uint64_t>(prefix.postedAt);
-  Put32(row, static_cast<std::uint32_t>(posted));
-  Put32(row, static_cast<std::uint32_t>(posted >> 32));
+  std::uint8_t bytes[kDeltaRowPrefixSize];
+  EncodeDeltaRowPrefix(bytes, prefix);
+  row.insert(row.end(), bytes, bytes + kDeltaRowPrefixSize);
+}
+
+std::uint8_t* PacketWriter::Extend(std::size_t count) {
+  const std::size_t at = rows_.size();
+  // resize clears the new bytes; that costs less than growing byte by byte.
+  rows_.resize(at + count);
+  return rows_.data() + at;
+}
+
+std::size_t PacketWriter::DescriptionsSize() const {
+  if (!withDescriptions_) return 0;
+  std::size_t n = ParamsSize(params_);
+  for (const FieldDef& f : fields_) n += 1 + f.name.size() + 1 + 1 + 2 + 4 + ParamsSize(f.params);
+  return n;
+}
+
+void PacketWriter::ReservePrefix() {
+  if (prefix_ != 0) return;
+  prefix_ = kPacketHeaderSize + DescriptionsSize();
+  rows_.reserve(std::max<std::size_t>(prefix_ + 4096, 64 << 10));
+  rows_.resize(prefix_);
 }
 
 void PacketWriter::BeginDeltaRow(std::uint32_t changeId, UpdateStatus status,
@@ -186,11 +241,12 @@ void PacketWriter::BeginDeltaRow(std::uint32_t changeId, UpdateStatus status,
   if (inRow_) throw PacketError("Data packet: a row was begun inside a row");
   if (kind_ != PacketKind::kDelta) throw PacketError("Data packet: change ids belong to deltas");
   if (fields_.empty()) throw PacketError("Data packet: a row needs at least one field");
-  AppendDeltaRowPrefix(rows_, {changeId, status, postedAt});
+  ReservePrefix();
+  EncodeDeltaRowPrefix(Extend(kDeltaRowPrefixSize), {changeId, status, postedAt});
   inRow_ = true;
   field_ = 0;
   bitmapAt_ = rows_.size();
-  rows_.resize(rows_.size() + (fields_.size() + 7) / 8, 0);
+  Extend((fields_.size() + 7) / 8);  // the null bitmap, clear
 }
 
 const FieldDef& PacketWriter::NextField(const char* what) {
@@ -220,18 +276,16 @@ void PacketWriter::AddInt64(std::int64_t v) {
       if (v < std::numeric_limits<std::int32_t>::min() ||
           v > std::numeric_limits<std::int32_t>::max())
         throw PacketError("Data packet: value of field '" + f.name + "' does not fit 32 bits");
-      Put32(rows_, static_cast<std::uint32_t>(v));
+      StoreLe(Extend(4), static_cast<std::uint64_t>(v), 4);
       break;
     case FieldType::kInt64:
-      Put32(rows_, static_cast<std::uint32_t>(static_cast<std::uint64_t>(v)));
-      Put32(rows_, static_cast<std::uint32_t>(static_cast<std::uint64_t>(v) >> 32));
+      StoreLe(Extend(8), static_cast<std::uint64_t>(v), 8);
       break;
     case FieldType::kDouble: {
       const double d = static_cast<double>(v);
       std::uint64_t bits = 0;
       std::memcpy(&bits, &d, 8);
-      Put32(rows_, static_cast<std::uint32_t>(bits));
-      Put32(rows_, static_cast<std::uint32_t>(bits >> 32));
+      StoreLe(Extend(8), bits, 8);
       break;
     }
     case FieldType::kBoolean:
@@ -262,8 +316,7 @@ void PacketWriter::AddDouble(double v) {
     throw PacketError("Data packet: field '" + f.name + "' does not hold a real number");
   std::uint64_t bits = 0;
   std::memcpy(&bits, &v, 8);
-  Put32(rows_, static_cast<std::uint32_t>(bits));
-  Put32(rows_, static_cast<std::uint32_t>(bits >> 32));
+  StoreLe(Extend(8), bits, 8);
   ++field_;
 }
 
@@ -305,7 +358,12 @@ void PacketWriter::AddText16(std::u16string_view text) {
     throw PacketError("Data packet: field '" + f.name + "' does not hold text");
   CheckLength(f, text.size() * 2);
   PutLengthPrefixed(text.size() * 2);
-  for (const char16_t u : text) Put16(rows_, static_cast<std::uint16_t>(u));
+  std::uint8_t* out = Extend(text.size() * 2);
+  for (const char16_t u : text) {
+    out[0] = static_cast<std::uint8_t>(u);
+    out[1] = static_cast<std::uint8_t>(u >> 8);
+    out += 2;
+  }
   ++field_;
 }
 
@@ -321,11 +379,12 @@ void PacketWriter::AddTextUtf8(std::string_view utf8) {
   }
   if (f.type != FieldType::kText16)
     throw PacketError("Data packet: field '" + f.name + "' does not hold text");
-  // Length first as a placeholder, patched once the units are written.
+  // Room for the length and the most the units can take; the length is
+  // written once the units are, and the room left over is given back.
   const std::size_t at = rows_.size();
-  Put16(rows_, 0);
-  AppendUtf8AsUtf16(rows_, utf8);
-  const std::size_t bytes = rows_.size() - at - 2;
+  std::uint8_t* out = Extend(2 + 2 * utf8.size());
+  const std::size_t bytes = Utf8ToUtf16Le(utf8, out + 2);
+  rows_.resize(at + 2 + bytes);
   if (bytes > (f.size == kSizeFromRows ? kMaxValueBytes : f.size)) rows_.resize(at);
   CheckLength(f, bytes);
   rows_[at] = static_cast<std::uint8_t>(bytes);
@@ -355,6 +414,7 @@ void PacketWriter::EndRow() {
 
 void PacketWriter::AppendEncodedRow(std::span<const std::uint8_t> row) {
   if (inRow_) throw PacketError("Data packet: an encoded row inside a row");
+  ReservePrefix();
   rows_.insert(rows_.end(), row.begin(), row.end());
   ++rowCount_;
 }
@@ -363,6 +423,7 @@ void PacketWriter::AppendEncodedDeltaRow(DeltaRowPrefix prefix,
                                          std::span<const std::uint8_t> dataRow) {
   if (inRow_) throw PacketError("Data packet: an encoded row inside a row");
   if (kind_ != PacketKind::kDelta) throw PacketError("Data packet: change ids belong to deltas");
+  ReservePrefix();
   AppendDeltaRowPrefix(rows_, prefix);
   rows_.insert(rows_.end(), dataRow.begin(), dataRow.end());
   ++rowCount_;
@@ -389,7 +450,8 @@ std::vector<std::uint8_t> PacketWriter::Finish() {
     }
     PutParams(desc, params_);
   }
-  const std::uint64_t total = std::uint64_t{kPacketHeaderSize} + desc.size() + rows_.size();
+  const std::size_t rowBytes = rows_.size() - prefix_;
+  const std::uint64_t total = std::uint64_t{kPacketHeaderSize} + desc.size() + rowBytes;
   if (total > std::numeric_limits<std::uint32_t>::max())
     throw PacketError("Data packet: larger than 4 GiB");
   std::uint8_t header[kPacketHeaderSize];
@@ -406,13 +468,21 @@ std::vector<std::uint8_t> PacketWriter::Finish() {
   for (int w = 0; w < 4; ++w)
     for (int b = 0; b < 4; ++b)
       header[8 + 4 * w + b] = static_cast<std::uint8_t>(words[w] >> (8 * b));
-  std::vector<std::uint8_t> out(static_cast<std::size_t>(total));
-  std::memcpy(out.data(), header, kPacketHeaderSize);
-  if (!desc.empty()) std::memcpy(out.data() + kPacketHeaderSize, desc.data(), desc.size());
-  if (!rows_.empty())
-    std::memcpy(out.data() + kPacketHeaderSize + desc.size(), rows_.data(), rows_.size());
+  if (prefix_ != 0 && prefix_ == kPacketHeaderSize + desc.size()) {
+    // The room kept in front of the rows takes the header and descriptions.
+    std::memcpy(rows_.data(), header, kPacketHeaderSize);
+    if (!desc.empty()) std::memcpy(rows_.data() + kPacketHeaderSize, desc.data(), desc.size());
+    prefix_ = 0;
+    return std::move(rows_);
+  }
+  std::vector<std::uint8_t> out;
+  out.reserve(static_cast<std::size_t>(total));
+  out.insert(out.end(), header, header + kPacketHeaderSize);
+  out.insert(out.end(), desc.begin(), desc.end());
+  out.insert(out.end(), rows_.begin() + static_cast<std::ptrdiff_t>(prefix_), rows_.end());
   rows_.clear();
   rows_.shrink_to_fit();
+  prefix_ = 0;
   return out;
 }
 

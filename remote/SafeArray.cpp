@@ -58,7 +58,7 @@ std::size_t SafeArray::PlainSize(VarType t) {
   return IsPlainType(t) ? static_cast<std::size_t>(VariantSize(t)) : 0;
 }
 
-SafeArray::SafeArray(VarType elementType, std::vector<ArrayBound> bounds, bool zero)
+SafeArray::SafeArray(VarType elementType, std::vector<ArrayBound> bounds, Fill fill)
     : elementType_(elementType), elementSize_(PlainSize(elementType)), bounds_(std::move(bounds)) {
   if (!IsElementType(elementType_) || bounds_.empty()) BadBounds();
   const bool plain = IsPlainType(elementType_);
@@ -67,26 +67,41 @@ SafeArray::SafeArray(VarType elementType, std::vector<ArrayBound> bounds, bool z
   const std::int64_t count = CountElements(bounds_, limit);
   if (count < 0) BadBounds();
   count_ = static_cast<std::size_t>(count);
-  if (plain) {
-    bytes_.reset(zero ? new std::uint8_t[ByteCount() + 1]() : new std::uint8_t[ByteCount() + 1]);
-  } else {
+  if (plain && fill != Fill::kNone) {
+    std::shared_ptr<std::uint8_t[]> bytes(fill == Fill::kZero ? new std::uint8_t[ByteCount() + 1]()
+                                                              : new std::uint8_t[ByteCount() + 1]);
+    data_ = bytes.get();
+    storage_ = std::move(bytes);
+  } else if (!plain) {
     items_.resize(count_);
   }
 }
 
 std::shared_ptr<SafeArray> SafeArray::Create(VarType elementType, std::vector<ArrayBound> bounds) {
-  return std::shared_ptr<SafeArray>(new SafeArray(elementType, std::move(bounds), true));
+  return std::shared_ptr<SafeArray>(new SafeArray(elementType, std::move(bounds), Fill::kZero));
 }
 
 std::shared_ptr<SafeArray> SafeArray::CreateForFill(VarType elementType,
                                                     std::vector<ArrayBound> bounds) {
-  return std::shared_ptr<SafeArray>(new SafeArray(elementType, std::move(bounds), false));
+  return std::shared_ptr<SafeArray>(
+      new SafeArray(elementType, std::move(bounds), Fill::kUninitialised));
 }
 
 std::shared_ptr<SafeArray> SafeArray::FromBytes(const void* bytes, std::size_t count) {
   if (count > static_cast<std::size_t>(kMaxPlainBytes)) BadBounds();
   auto array = CreateForFill(VT_UI1, {{0, static_cast<std::int32_t>(count) - 1}});
   if (count) std::memcpy(array->Data(), bytes, count);
+  return array;
+}
+
+std::shared_ptr<SafeArray> SafeArray::FromVector(std::vector<std::uint8_t>&& bytes) {
+  const std::size_t count = bytes.size();
+  if (count > static_cast<std::size_t>(kMaxPlainBytes)) BadBounds();
+  std::shared_ptr<SafeArray> array(
+      new SafeArray(VT_UI1, {{0, static_cast<std::int32_t>(count) - 1}}, Fill::kNone));
+  auto owned = std::make_shared<std::vector<std::uint8_t>>(std::move(bytes));
+  array->data_ = owned->data();
+  array->storage_ = std::move(owned);
   return array;
 }
 
@@ -105,7 +120,7 @@ std::size_t SafeArray::LinearIndex(std::span<const std::int32_t> indices) const 
 Variant SafeArray::GetAt(std::size_t linear) const {
   if (linear >= count_) BadIndex();
   if (IsPlain())
-    return Variant::FromPayload(elementType_, bytes_.get() + linear * elementSize_, elementSize_);
+    return Variant::FromPayload(elementType_, data_ + linear * elementSize_, elementSize_);
   return items_[linear];
 }
 
@@ -114,7 +129,7 @@ void SafeArray::PutAt(std::size_t linear, Variant value) {
   if (elementType_ != VT_VARIANT && value.Type() != elementType_)
     throw EOleSysError(HResultText(DISP_E_TYPEMISMATCH), DISP_E_TYPEMISMATCH);
   if (IsPlain()) {
-    std::memcpy(bytes_.get() + linear * elementSize_, value.Payload(), elementSize_);
+    std::memcpy(data_ + linear * elementSize_, value.Payload(), elementSize_);
   } else {
     items_[linear] = std::move(value);
   }
@@ -123,7 +138,7 @@ void SafeArray::PutAt(std::size_t linear, Variant value) {
 void SafeArray::RedimLast(std::int32_t newHigh) {
   std::vector<ArrayBound> bounds = bounds_;
   bounds.back().high = newHigh;
-  SafeArray grown(elementType_, bounds, true);
+  SafeArray grown(elementType_, bounds, Fill::kZero);
   // Elements keep their index vectors: copy row by row of the last dimension.
   const std::size_t oldExtent =
       static_cast<std::size_t>(std::int64_t{bounds_.back().high} - bounds_.back().low + 1);
@@ -133,8 +148,8 @@ void SafeArray::RedimLast(std::int32_t newHigh) {
   const std::size_t rows = oldExtent ? count_ / oldExtent : 0;
   for (std::size_t r = 0; r < rows; ++r) {
     if (IsPlain()) {
-      std::memcpy(grown.bytes_.get() + r * newExtent * elementSize_,
-                  bytes_.get() + r * oldExtent * elementSize_, keep * elementSize_);
+      std::memcpy(grown.data_ + r * newExtent * elementSize_, data_ + r * oldExtent * elementSize_,
+                  keep * elementSize_);
     } else {
       for (std::size_t i = 0; i < keep; ++i)
         grown.items_[r * newExtent + i] = std::move(items_[r * oldExtent + i]);
@@ -142,14 +157,15 @@ void SafeArray::RedimLast(std::int32_t newHigh) {
   }
   bounds_ = std::move(bounds);
   count_ = grown.count_;
-  bytes_ = std::move(grown.bytes_);
+  data_ = grown.data_;
+  storage_ = std::move(grown.storage_);
   items_ = std::move(grown.items_);
 }
 
 std::shared_ptr<SafeArray> SafeArray::Clone() const {
-  std::shared_ptr<SafeArray> copy(new SafeArray(elementType_, bounds_, false));
+  std::shared_ptr<SafeArray> copy(new SafeArray(elementType_, bounds_, Fill::kUninitialised));
   if (IsPlain()) {
-    if (ByteCount()) std::memcpy(copy->bytes_.get(), bytes_.get(), ByteCount());
+    if (ByteCount()) std::memcpy(copy->data_, data_, ByteCount());
   } else {
     copy->items_ = items_;
   }

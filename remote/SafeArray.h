@@ -34,6 +34,9 @@ class SafeArray {
   static std::shared_ptr<SafeArray> Create(VarType elementType, std::vector<ArrayBound> bounds);
   // A one-dimensional VT_UI1 array holding a copy of `bytes` (bounds 0..n-1).
   static std::shared_ptr<SafeArray> FromBytes(const void* bytes, std::size_t count);
+  // The same holding `bytes` themselves: a packet of megabytes becomes an
+  // array without a copy.
+  static std::shared_ptr<SafeArray> FromVector(std::vector<std::uint8_t>&& bytes);
   // Like Create, but plain elements are left uninitialised: the caller
   // overwrites every byte (the wire decoder's fast path).
   static std::shared_ptr<SafeArray> CreateForFill(VarType elementType,
@@ -54,8 +57,8 @@ class SafeArray {
   std::size_t ElementCount() const { return count_; }
 
   // Plain arrays: the element bytes (ElementCount() * ElementSize()).
-  std::uint8_t* Data() { return bytes_.get(); }
-  const std::uint8_t* Data() const { return bytes_.get(); }
+  std::uint8_t* Data() { return data_; }
+  const std::uint8_t* Data() const { return data_; }
   std::size_t ByteCount() const { return count_ * elementSize_; }
 
   // Linear position of an index vector; EInterpreterError "Variant or safe
@@ -82,14 +85,20 @@ class SafeArray {
   std::shared_ptr<SafeArray> Clone() const;
 
  private:
-  SafeArray(VarType elementType, std::vector<ArrayBound> bounds, bool zero);
+  // How a new plain array's memory starts: cleared, as it comes, or not made
+  // at all (the caller gives it).
+  enum class Fill { kZero, kUninitialised, kNone };
+  SafeArray(VarType elementType, std::vector<ArrayBound> bounds, Fill fill);
 
   VarType elementType_;
   std::size_t elementSize_;
   std::vector<ArrayBound> bounds_;
   std::size_t count_ = 0;
-  std::unique_ptr<std::uint8_t[]> bytes_;  // plain types
-  std::vector<Variant> items_;             // other types
+  // Plain types: the element bytes, in memory that `storage_` owns (an array
+  // made here, or a vector taken over).
+  std::uint8_t* data_ = nullptr;
+  std::shared_ptr<void> storage_;
+  std::vector<Variant> items_;  // other types
 };
 
 // Element count of a bounds vector, or -1 when a dimension is negative in

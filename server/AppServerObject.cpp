@@ -25,9 +25,9 @@ const Variant& Value(const Variant& arg) {
   return arg.IsByRef() ? arg.RefTarget() : arg;
 }
 
-Variant PacketVariant(const std::optional<std::vector<std::uint8_t>>& packet) {
+Variant PacketVariant(std::optional<std::vector<std::uint8_t>>&& packet) {
   if (!packet) return Variant::Null();
-  return Variant::Array(remote::SafeArray::FromBytes(packet->data(), packet->size()));
+  return Variant::Array(remote::SafeArray::FromVector(std::move(*packet)));
 }
 
 std::span<const std::uint8_t> PacketBytes(const Variant& value) {
@@ -74,7 +74,7 @@ Variant AppServerObject::GetRecords(const std::u16string& providerName, std::int
                             answer.packet ? answer.statement : std::string("(reset)"),
                             answer.recsOut, MsSince(start));
     }
-    return PacketVariant(answer.packet);
+    return PacketVariant(std::move(answer.packet));
   } catch (const std::exception& e) {
     if (context_.log != nullptr) {
       context_.log->Failure(context_.peer, name, command, e.what(), MsSince(start));
@@ -104,7 +104,7 @@ Variant AppServerObject::ApplyUpdates(const std::u16string& providerName, const 
                               std::to_string(answer.errorCount) + " rows rejected", MsSince(start));
       }
     }
-    return PacketVariant(answer.errors);
+    return PacketVariant(std::move(answer.errors));
   } catch (const std::exception& e) {
     if (context_.log != nullptr) {
       context_.log->Failure(context_.peer, name, "(apply updates)", e.what(), MsSince(start));

@@ -193,8 +193,13 @@ void Server::Serve() {
 }
 
 void Server::Refuse(platform::TcpSocket& socket, const std::string& host, const std::string& why) {
-  const std::string peer = socket.PeerAddress();
+  // Logged before the peer hears it: whoever reads the log after the
+  // refusal finds the line.
+  LogRefusal(socket.PeerAddress(), host, why);
   SendRefusal(socket, "The server refused the connection: " + why);
+}
+
+void Server::LogRefusal(const std::string& peer, const std::string& host, const std::string& why) {
   // One line per address every few seconds, with the count of the others.
   const auto now = std::chrono::steady_clock::now();
   if (refusals_.size() > 4096) {

@@ -99,6 +99,7 @@ class Server {
   void Reap(bool all);
   // Says why to a connection that is not taken, and closes it.
   void Refuse(platform::TcpSocket& socket, const std::string& host, const std::string& why);
+  void LogRefusal(const std::string& peer, const std::string& host, const std::string& why);
 
   ServerOptions options_;
   RequestLog& log_;
