@@ -120,6 +120,11 @@ TEST_F(DemoCatalogue, EveryStatementOfTheTerminalSearchesAnIndex) {
     for (const std::string& row : Rows(("explain query plan " + sql).c_str())) plan += row + "\n";
     EXPECT_NE(plan.find("SEARCH"), std::string::npos) << sql << "\n" << plan;
     EXPECT_EQ(plan.find("SCAN"), std::string::npos) << sql << "\n" << plan;
+    // The song lists read the index alone (the singer pages read every
+    // column of the small singer table).
+    if (sql.find("from vodinfo") != std::string::npos && sql.find("PATH1") == std::string::npos &&
+        sql.find("SINGID=") == std::string::npos)
+      EXPECT_NE(plan.find("COVERING INDEX"), std::string::npos) << sql << "\n" << plan;
   }
 }
 

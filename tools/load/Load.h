@@ -170,11 +170,17 @@ class Flood {
   std::unique_ptr<Impl> impl_;
 };
 
-// What /proc says of a process.
+// What /proc says of a process. The resident size counts the pages of every
+// mapping of a file again for each mapping (each SQLite connection maps the
+// catalogue file), while the pages themselves are the system's page cache,
+// held once: what the process itself allocated is the anonymous part.
 struct ProcessSample {
   long rssKb = 0;
+  long anonKb = 0;  // heap, stacks: the process's own memory
+  long fileKb = 0;  // mapped file pages, counted per mapping
   long peakKb = 0;
   int threads = 0;
+  double cpuSeconds = 0;  // user and system time so far
 };
 std::optional<ProcessSample> SampleProcess(pid_t pid);
 

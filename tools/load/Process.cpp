@@ -11,6 +11,8 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -27,7 +29,22 @@ std::optional<ProcessSample> SampleProcess(pid_t pid) {
     auto value = [&](const char* key) { return std::stol(line.substr(std::strlen(key))); };
     if (line.rfind("VmRSS:", 0) == 0) s.rssKb = value("VmRSS:");
     if (line.rfind("VmHWM:", 0) == 0) s.peakKb = value("VmHWM:");
+    if (line.rfind("RssAnon:", 0) == 0) s.anonKb = value("RssAnon:");
+    if (line.rfind("RssFile:", 0) == 0) s.fileKb = value("RssFile:");
     if (line.rfind("Threads:", 0) == 0) s.threads = static_cast<int>(value("Threads:"));
+  }
+  // /proc/PID/stat: fields 14 and 15 (user, system time in clock ticks)
+  // follow the command name, which ends at the last ')'.
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const std::size_t close = text.rfind(')');
+  if (close != std::string::npos) {
+    std::istringstream fields(text.substr(close + 2));
+    std::string skip;
+    for (int i = 3; i < 14; ++i) fields >> skip;
+    unsigned long long user = 0, system = 0;
+    fields >> user >> system;
+    s.cpuSeconds = static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
   }
   return s;
 }

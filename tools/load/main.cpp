@@ -36,6 +36,7 @@ const char kUsage[] =
     "  --ramp-ms M            the terminals' starts spread over M ms (default 10000)\n"
     "  --start-only           each terminal only starts (a venue's opening time)\n"
     "  --baseline-seconds S   one terminal alone for S s first; p99 ratios against it\n"
+    "  --baseline-interval-ms M  that terminal's think time (default 100: enough samples)\n"
     "  --source ADDR          first local address of the terminals (default 127.0.0.2)\n"
     "  --room-percent P       weight of room requests among the operations (default 1)\n"
     "  --reply-timeout-ms M   the terminals' wait for an answer (default 30000)\n"
@@ -59,6 +60,7 @@ struct Options {
   int rampMs = 10000;
   bool startOnly = false;
   int baselineSeconds = 0;
+  int baselineIntervalMs = 100;
   std::string source = "127.0.0.2";
   double roomPercent = 1;
   int replyTimeoutMs = 30000;
@@ -123,6 +125,8 @@ Options Parse(int argc, char** argv) {
       o.startOnly = true;
     } else if (a == "--baseline-seconds") {
       o.baselineSeconds = static_cast<int>(number(0, 86400));
+    } else if (a == "--baseline-interval-ms") {
+      o.baselineIntervalMs = static_cast<int>(number(0, 3600000));
     } else if (a == "--source") {
       o.source = value();
     } else if (a == "--room-percent") {
@@ -165,6 +169,7 @@ Options Parse(int argc, char** argv) {
 // The server's memory and threads, sampled twice a second.
 struct Watch {
   std::atomic<long> maxRssKb{0};
+  std::atomic<long> maxAnonKb{0};
   std::atomic<int> maxThreads{0};
   ProcessSample last;
   std::mutex mutex;
@@ -172,6 +177,7 @@ struct Watch {
     if (pid <= 0) return;
     if (const auto s = SampleProcess(pid)) {
       if (s->rssKb > maxRssKb) maxRssKb = s->rssKb;
+      if (s->anonKb > maxAnonKb) maxAnonKb = s->anonKb;
       if (s->threads > maxThreads) maxThreads = s->threads;
       const std::lock_guard lock(mutex);
       last = *s;
@@ -271,7 +277,9 @@ int main(int argc, char** argv) {
 
     RunResult alone;
     if (o.baselineSeconds > 0) {
-      RunTerminals(o, catalogue, 1, o.baselineSeconds, 0, roomPrefix + "alone-", alone, {});
+      Options single = o;
+      single.intervalMs = o.baselineIntervalMs;
+      RunTerminals(single, catalogue, 1, o.baselineSeconds, 0, roomPrefix + "alone-", alone, {});
     }
 
     Watch watch;
@@ -285,6 +293,9 @@ int main(int argc, char** argv) {
       flood->Start();
       std::this_thread::sleep_for(std::chrono::seconds(2));  // it takes what it can first
     }
+    const pid_t watched = child ? child->Pid() : o.serverPid;
+    const std::optional<ProcessSample> before =
+        watched > 0 ? SampleProcess(watched) : std::optional<ProcessSample>();
     RunResult load;
     auto lastKill = Clock::now();
     auto lastStall = Clock::now();
@@ -357,10 +368,19 @@ int main(int argc, char** argv) {
         const std::lock_guard lock(watch.mutex);
         last = watch.last;
       }
-      out << "server: resident " << last.rssKb / 1024 << " MB at the end, " << watch.maxRssKb / 1024
-          << " MB at most (peak " << last.peakKb / 1024 << " MB); threads " << watch.maxThreads
-          << " at most\n";
-      json << ",\n  \"serverMaxRssKb\": " << watch.maxRssKb
+      const std::size_t operations = load.recorder.Total();
+      if (before && o.killEvery == 0 && operations > 0) {
+        const double cpuMs = (last.cpuSeconds - before->cpuSeconds) * 1000.0;
+        out << "server: CPU " << Fixed(cpuMs / 1000.0) << " s, "
+            << Fixed(cpuMs / static_cast<double>(operations), 2) << " ms an operation\n";
+        json << ",\n  \"serverCpuMsPerOperation\": "
+             << Fixed(cpuMs / static_cast<double>(operations), 3);
+      }
+      out << "server: own memory (anonymous) " << watch.maxAnonKb / 1024 << " MB at most, "
+          << last.anonKb / 1024 << " MB at the end; resident with the catalogue's mapped pages "
+          << watch.maxRssKb / 1024 << " MB at most; threads " << watch.maxThreads << " at most\n";
+      json << ",\n  \"serverMaxAnonKb\": " << watch.maxAnonKb
+           << ",\n  \"serverMaxRssKb\": " << watch.maxRssKb
            << ",\n  \"serverPeakKb\": " << last.peakKb
            << ",\n  \"serverMaxThreads\": " << watch.maxThreads;
     }
