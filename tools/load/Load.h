@@ -67,7 +67,7 @@ struct TerminalPlan {
   int intervalMs = 2000;  // mean think time between operations (0: none)
   int startDelayMs = 0;   // when its start comes, from the run's beginning
   int replyTimeoutMs = 30000;
-  bool startOnly = false;  // the start and nothing after it
+  bool startOnly = false;  // the start, then connected and idle
   Mix mix;
   std::uint64_t seed = 1;
 };
@@ -111,6 +111,8 @@ class LoadTerminal {
   // (the server never confirmed them).
   int Pressed() const { return pressed_; }
   int Unconfirmed() const { return unconfirmed_; }
+  // Its start is done (well or not).
+  bool Started() const { return started_; }
 
  private:
   void Run();
@@ -120,6 +122,7 @@ class LoadTerminal {
   Recorder& recorder_;
   const std::atomic<bool>& stop_;
   std::thread thread_;
+  std::atomic<bool> started_{false};
   std::atomic<int> pressed_{0};
   std::atomic<int> unconfirmed_{0};
 };

@@ -187,12 +187,12 @@ void LoadTerminal::Run() {
   };
 
   pause(plan_.startDelayMs);
-  if (stop_) return;
   timed(Op::kStart, [&] {
     std::string failure;
     if (!data::ConnectAndOpen(dm, plan_.host, [&](const std::string& m) { failure = m; }))
       throw std::runtime_error(failure.empty() ? "the start failed" : failure);
   });
+  started_ = true;
 
   const Mix& mix = plan_.mix;
   std::discrete_distribution<int> choose(
@@ -203,7 +203,9 @@ void LoadTerminal::Run() {
   const data::SingerCategory categories[] = {
       data::SingerCategory::Male, data::SingerCategory::Female, data::SingerCategory::Group};
   const std::string room = platform::Utf8ToGbk(plan_.room);
-  while (!stop_ && !plan_.startOnly) {
+  // Started only: the terminal stays connected and idle, as a room's does.
+  while (!stop_ && plan_.startOnly) pause(1000);
+  while (!stop_) {
     if (plan_.intervalMs > 0) pause(static_cast<int>(plan_.intervalMs * jitter(random)));
     if (stop_) break;
     switch (choose(random)) {

@@ -8,6 +8,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -34,8 +35,9 @@ const char kUsage[] =
     "  --seconds S            length of the run after the starts (default 60)\n"
     "  --interval-ms M        mean think time between a terminal's operations (default 2000)\n"
     "  --ramp-ms M            the terminals' starts spread over M ms (default 10000)\n"
-    "  --start-only           each terminal only starts (a venue's opening time)\n"
-    "  --baseline-seconds S   one terminal alone for S s first; p99 ratios against it\n"
+    "  --start-only           each terminal only starts, then stays idle (opening time)\n"
+    "  --baseline-seconds S   one terminal alone first: 20 starts, then S s of every kind of\n"
+    "                         operation as often; p99 ratios against it\n"
     "  --baseline-interval-ms M  that terminal's think time (default 100: enough samples)\n"
     "  --source ADDR          first local address of the terminals (default 127.0.0.2)\n"
     "  --room-percent P       weight of room requests among the operations (default 1)\n"
@@ -216,8 +218,13 @@ void RunTerminals(const Options& o, const Catalogue& catalogue, int count, int s
   const auto begin = Clock::now();
   for (auto& t : terminals) t->Start();
   const auto end = begin + std::chrono::milliseconds(rampMs) + std::chrono::seconds(seconds);
-  while (Clock::now() < end) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  // Every terminal gets to its start, however long the run.
+  auto allStarted = [&] {
+    return std::all_of(terminals.begin(), terminals.end(),
+                       [](const auto& t) { return t->Started(); });
+  };
+  while (Clock::now() < end || !allStarted()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(Clock::now() < end ? 500 : 20));
     if (everyHalfSecond) everyHalfSecond();
   }
   stop = true;
@@ -277,8 +284,15 @@ int main(int argc, char** argv) {
 
     RunResult alone;
     if (o.baselineSeconds > 0) {
+      // Alone, every operation gets samples enough for a p99: starts one
+      // after another, then an evening in which each kind comes as often.
       Options single = o;
+      single.startOnly = true;
+      for (int i = 0; i < 20; ++i)
+        RunTerminals(single, catalogue, 1, 0, 0, roomPrefix + "alone-", alone, {});
+      single.startOnly = false;
       single.intervalMs = o.baselineIntervalMs;
+      single.roomPercent = 15;
       RunTerminals(single, catalogue, 1, o.baselineSeconds, 0, roomPrefix + "alone-", alone, {});
     }
 
