@@ -125,60 +125,35 @@ std::vector<std::string> RequestLines(const std::string& logPath) {
 ServerProcess::ServerProcess(std::string dbPath, std::string logPath)
     : db_(std::move(dbPath)), log_(std::move(logPath)) {}
 
-ServerProcess::~ServerProcess() {
-  if (pid_ > 0) Stop();
-}
+ServerProcess::~ServerProcess() = default;
 
 void ServerProcess::Start(std::uint16_t port) {
-  int out[2];
-  if (pipe(out) != 0) throw std::runtime_error("pipe failed");
-  const std::string program = BinDir() + "/quorvod-server";
-  const std::string portText = std::to_string(port);
-  pid_ = fork();
-  if (pid_ == 0) {
-    dup2(out[1], 1);
-    close(out[0]);
-    close(out[1]);
-    execl(program.c_str(), program.c_str(), "--db", db_.c_str(), "--port", portText.c_str(),
-          "--bind", "127.0.0.1", "--log", log_.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
+  child_ = std::make_unique<load::ServerChild>(
+      std::vector<std::string>{BinDir() + "/quorvod-server", "--db", db_, "--port",
+                               std::to_string(port), "--bind", "127.0.0.1", "--log", log_});
+  try {
+    child_->Start();
+  } catch (const std::runtime_error& e) {
+    child_.reset();
+    throw std::runtime_error(std::string("quorvod-server: ") + e.what());
   }
-  close(out[1]);
-  std::string line;
-  char c = 0;
-  while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
-  close(out[0]);
-  const std::string mark = "127.0.0.1:";
-  const std::size_t at = line.find(mark);
-  if (at == std::string::npos) {
-    Wait();
-    throw std::runtime_error("quorvod-server did not start: " + line);
-  }
-  port_ = static_cast<std::uint16_t>(std::atoi(line.c_str() + at + mark.size()));
-}
-
-void ServerProcess::Wait() {
-  int status = 0;
-  if (pid_ > 0) waitpid(pid_, &status, 0);
-  pid_ = -1;
+  port_ = child_->Port();
 }
 
 void ServerProcess::Stop() {
-  if (pid_ > 0) kill(pid_, SIGTERM);
-  Wait();
+  if (child_) child_->Stop();
 }
 
 void ServerProcess::Pause() {
-  if (pid_ > 0) kill(pid_, SIGSTOP);
+  if (child_) child_->Pause();
 }
 
 void ServerProcess::Resume() {
-  if (pid_ > 0) kill(pid_, SIGCONT);
+  if (child_) child_->Resume();
 }
 
 void ServerProcess::Kill() {
-  if (pid_ > 0) kill(pid_, SIGKILL);
-  Wait();
+  if (child_) child_->Kill();
 }
 
 // ---- RecordingPeer ---------------------------------------------------------

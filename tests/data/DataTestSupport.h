@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "Load.h"
 #include "RemoteTestSupport.h"
 #include "data/Data.h"
 
@@ -52,7 +53,7 @@ std::string ReadFile(const std::string& path);
 // request lines), in order.
 std::vector<std::string> RequestLines(const std::string& logPath);
 
-// The real quorvod-server program.
+// The real quorvod-server program on 127.0.0.1, as quorvod-load runs it.
 class ServerProcess {
  public:
   ServerProcess(std::string dbPath, std::string logPath);
@@ -66,13 +67,12 @@ class ServerProcess {
   void Pause();
   void Resume();
   std::uint16_t Port() const { return port_; }
-  bool Running() const { return pid_ > 0; }
+  bool Running() const { return child_ && child_->Pid() > 0; }
 
  private:
-  void Wait();
   std::string db_;
   std::string log_;
-  pid_t pid_ = -1;
+  std::unique_ptr<load::ServerChild> child_;
   std::uint16_t port_ = 0;
 };
 

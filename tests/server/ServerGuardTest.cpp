@@ -108,6 +108,15 @@ class ServerGuardTest : public ::testing::Test {
     std::memcpy(h.data() + 4, &size, 4);
     return h;
   }
+  // The songs of the catalogue, as a terminal on `connection` asks for them.
+  static std::int32_t SongCount(remote::SocketConnection& connection) {
+    std::int32_t recsOut = 0;
+    remote::Variant params = remote::Variant::Null(), owner, packet;
+    const remote::HRESULT hr = connection.ServerInterface()->AS_GetRecords(
+        u"songDataSetProvider", -1, recsOut, 1, u"select SINGID from vodinfo", params, owner,
+        packet);
+    return hr == remote::S_OK ? recsOut : -1;
+  }
   std::string Log() {
     std::ifstream in(logPath_);
     std::stringstream text;
@@ -145,13 +154,7 @@ TEST_F(ServerGuardTest, OneAddressHoldsItsShareAndTheOthersAreServed) {
   for (int i = 0; i < 5; ++i) EXPECT_THROW(Terminal("127.0.0.9"), std::exception);
   // Another machine is served meanwhile.
   auto other = Terminal("127.0.0.10");
-  std::int32_t recsOut = 0;
-  remote::Variant params = remote::Variant::Null(), owner, packet;
-  EXPECT_EQ(
-      other->ServerInterface()->AS_GetRecords(u"songDataSetProvider", -1, recsOut, 1,
-                                              u"select SINGID from vodinfo", params, owner, packet),
-      remote::S_OK);
-  EXPECT_EQ(recsOut, 25);
+  EXPECT_EQ(SongCount(*other), 25);
   // A session that ends gives its place back.
   b.reset();
   for (int i = 0; i < 100 && server_->ActiveSessions() > 2; ++i) std::this_thread::sleep_for(20ms);
@@ -191,12 +194,7 @@ TEST_F(ServerGuardTest, ABlockMustArriveWholeWithinItsBoundHoweverItTrickles) {
   EXPECT_TRUE(ClosedWithin(silent, 3s));
   EXPECT_LT(std::chrono::steady_clock::now() - start, 3500ms);
   std::this_thread::sleep_for(500ms);
-  std::int32_t recsOut = 0;
-  remote::Variant params = remote::Variant::Null(), owner, packet;
-  EXPECT_EQ(
-      idle->ServerInterface()->AS_GetRecords(u"songDataSetProvider", -1, recsOut, 1,
-                                             u"select SINGID from vodinfo", params, owner, packet),
-      remote::S_OK);
+  EXPECT_EQ(SongCount(*idle), 25);
   const std::string log = LogWith("nothing was asked");
   EXPECT_THAT(log, HasSubstr("A block did not arrive whole within 1000 ms of its first byte"));
   EXPECT_THAT(log, HasSubstr("nothing was asked within 1 s of connecting"));

@@ -196,7 +196,9 @@ class ServerChild {
   void Start();        // waits for the start line; throws when it does not come
   void Restart();      // Start on the port it had
   void Kill();         // SIGKILL and wait
-  void Stall(int ms);  // SIGSTOP, ms, SIGCONT
+  void Stall(int ms);  // Pause, ms, Resume
+  void Pause();        // SIGSTOP: the server stalls where it stands
+  void Resume();       // SIGCONT: and goes on
   void Stop();         // SIGTERM and wait
   pid_t Pid() const { return pid_; }
   std::uint16_t Port() const { return port_; }

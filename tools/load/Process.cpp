@@ -116,10 +116,17 @@ void ServerChild::Kill() {
 }
 
 void ServerChild::Stall(int ms) {
-  if (pid_ <= 0) return;
-  kill(pid_, SIGSTOP);
+  Pause();
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-  kill(pid_, SIGCONT);
+  Resume();
+}
+
+void ServerChild::Pause() {
+  if (pid_ > 0) kill(pid_, SIGSTOP);
+}
+
+void ServerChild::Resume() {
+  if (pid_ > 0) kill(pid_, SIGCONT);
 }
 
 void ServerChild::Stop() {
