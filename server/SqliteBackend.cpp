@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "server/SqlBackend.h"
@@ -304,6 +305,11 @@ class SqliteCursor final : public SqlCursor {
   bool done_ = false;
 };
 
+std::mutex& WriterLock() {
+  static std::mutex lock;
+  return lock;
+}
+
 std::string QuoteIdentifier(std::string_view name) {
   std::string quoted = "\"";
   for (const char c : name) {
@@ -389,6 +395,10 @@ class SqliteBackend final : public SqlBackend {
     Connection& writer = Writer();
     Statement insert = PrepareBound(writer, sql, values);
     writer.ArmDeadline(limitMs_);
+    // One writer at a time in this process: the sessions queue on a mutex
+    // instead of polling SQLite's lock (its busy handler sleeps up to 100 ms
+    // between tries, which a thousand sessions turn into seconds).
+    const std::lock_guard one(WriterLock());
     if (sqlite3_step(insert.stmt) != SQLITE_DONE) {
       const int code = sqlite3_extended_errcode(writer.db);
       throw SqlError("SQL error: " + writer.Error(), code,
