@@ -4,6 +4,7 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -19,10 +20,15 @@
 namespace quor::server {
 
 void TuneAllocator() {
-  // Up to 256 MB (a packet's largest block) from the heap; keep up to 128 MB
-  // of freed heap for the next requests rather than giving it back at once.
+  // Up to 256 MB (a packet's largest block) from the heap; keep some freed
+  // heap for the next requests rather than giving it back at once. Each
+  // arena keeps its own: with a thread a session the allocator would make
+  // eight arenas a core, and freed answers would stay in each of them, so
+  // the arenas are two a core and each keeps at most 32 MB.
   mallopt(M_MMAP_THRESHOLD, 256 << 20);
-  mallopt(M_TRIM_THRESHOLD, 128 << 20);
+  mallopt(M_TRIM_THRESHOLD, 32 << 20);
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  mallopt(M_ARENA_MAX, static_cast<int>(std::min(2 * cores, 16u)));
 }
 
 namespace {
