@@ -5,13 +5,13 @@
 # names one), quorvod-server on a loopback address of its own at port 211,
 # the terminal from a room folder pointed at it, then xdotool touches at the
 # controls' places and one PNG per scene. Scenes: singers songs types number
-# letters (all by default). Needs xdotool and ImageMagick's import.
+# letters queue (all by default). Needs xdotool and ImageMagick's import.
 set -euo pipefail
 BIN=$(cd "$1" && pwd)
 OUT=$(mkdir -p "$2" && cd "$2" && pwd)
 shift 2
 SCENES=("$@")
-[ ${#SCENES[@]} -gt 0 ] || SCENES=(singers songs types number letters)
+[ ${#SCENES[@]} -gt 0 ] || SCENES=(singers songs types number letters queue)
 log() { printf '\033[1m[shots]\033[0m %s\n' "$*"; }
 
 WORK=$(mktemp -d /tmp/quorvod-shots-XXXXXX)
@@ -97,6 +97,12 @@ for scene in "${SCENES[@]}"; do
       touch 100 "${SELECT_Y[4]}"; touch 237 392; key 1; key 10; key 2; shot number ;;
     letters)  # the letter keypad: "GA" (key 3, next, key 1)
       touch 100 "${SELECT_Y[4]}"; touch 237 133; key 3; key 10; key 1; shot letters ;;
+    queue)  # the queue view on page 2 with one row picked (ten songs queued)
+      touch 100 "${SELECT_Y[1]}"; touch 237 115; touch 368 129
+      for r in 1 2 3 4 5 6 7; do touch 397 "${ROW_Y[$r]}" 0.2; done
+      touch 733 471
+      for r in 1 2 3; do touch 397 "${ROW_Y[$r]}" 0.2; done
+      touch 100 "${SELECT_Y[6]}"; touch 733 471; touch 397 "${ROW_Y[2]}"; shot queue ;;
     *) log "unknown scene $scene" ;;
   esac
   stop_terminal
