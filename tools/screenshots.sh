@@ -34,8 +34,9 @@ cleanup() {
 trap cleanup EXIT
 Xvfb :$n -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
-for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
 export DISPLAY=:$n
+for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+xdpyinfo >/dev/null 2>&1 || { log "Xvfb :$n did not come up"; exit 1; }
 
 "$BIN/quorvod-server" --db "$DEMO/catalogue.db" --bind "$ADDR" --port 211 \
   --log "$WORK/server.log" >/dev/null 2>&1 &
@@ -58,6 +59,7 @@ start_terminal() {
     sleep 0.1
   done
   sleep 1.5
+  kill -0 "$terminal" 2>/dev/null || { log "the terminal ended:"; cat "$WORK/terminal.log"; exit 1; }
 }
 stop_terminal() {
   kill "$terminal" 2>/dev/null || true
