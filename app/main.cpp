@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
     // connects its SocketConnection and opens its datasets.
     quor::ui::QtMessageLoop loop(notifier);
     quor::data::DataModuleInstance dm(loop);
-    mainForm.Attach(dm.Module(), quor::platform::ProgramFolder());
+    mainForm.Attach(dm.Module(), shell.DecoderBinding(), quor::platform::ProgramFolder());
     if (stopBeforeShow) {
       mainForm.close();
       return 0;

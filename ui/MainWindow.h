@@ -29,6 +29,10 @@ namespace quor::data {
 class DataModule;
 }
 
+namespace quor::player {
+class Decoder;
+}
+
 namespace quor::ui {
 
 class ScreenSaverFilter;
@@ -98,11 +102,13 @@ class MainWindow : public QWidget {
   void aDoOnExit(QWidget* sender);
 
   // Hands the window what its screens work on: the data module (the server
-  // connection and the four datasets) and the folder the singer photos are
-  // found under (the program folder in the program). Builds the screen
-  // objects; call once, before the window is shown. dataModule must outlive
-  // the window.
-  void Attach(data::DataModule& dataModule, std::string programFolder);
+  // connection and the four datasets), the decoder binding the player sends
+  // its requests through (opened and closed by the shell's DecoderOpen and
+  // DecoderClose) and the folder the singer photos are found under (the
+  // program folder in the program). Builds the screen objects; call once,
+  // before the window is shown. dataModule and decoder must outlive the
+  // window.
+  void Attach(data::DataModule& dataModule, player::Decoder& decoder, std::string programFolder);
   bool Attached() const { return screens_ != nullptr; }
 
   // The click actions of the controls, by the controls' names. Each forwards
@@ -167,6 +173,20 @@ class MainWindow : public QWidget {
   void selectedsongBitBtn2Click();
   // Draws the queue view again after the queue changed (the player's buttons).
   void RedrawQueuePage();
+  // The player row, left to right on screen: play (1), pause (2), next song
+  // (3), wind forwards (7), wind backwards (8), channel (4), volume up (5),
+  // volume down (6).
+  void controlBitBtn1Click();
+  void controlBitBtn2Click();
+  void controlBitBtn3Click();
+  void controlBitBtn4Click();
+  void controlBitBtn5Click();
+  void controlBitBtn6Click();
+  void controlBitBtn7Click();
+  void controlBitBtn8Click();
+  // The 500 ms tick of mainTimer: the status line scrolls, the player
+  // watches the decoder. Does nothing before Attach.
+  void mainTimerTimer();
 
   // A remote-control key arrived (its RemoteKeyId).
   void WMHotKey(int remoteKeyId);
@@ -197,7 +217,9 @@ class MainWindow : public QWidget {
   void FormCreate();
   void FormShow();
   bool FormCloseQuery();
-  void mainTimerTimer();
+  // mainTimer's slot: runs the tick and reports its failure once the slot
+  // has returned, so that the timer goes on under the message box.
+  void TimerTick();
 
   ShellServices& shell_;
   Notifier& notifier_;

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 
 #include "data/DataModule.h"
@@ -151,13 +152,23 @@ ScreenFixture::ScreenFixture(const std::vector<CatalogueSinger>& singers,
     program_->Start();
     port = program_->Port();
   }
+  {
+    // The sim driver, logging every request, as the program's shell would
+    // open the driver drivers.ini names.
+    const quor::testing::ScopedEnv ini("QUORVOD_DRIVERS_INI", folder_ + "drivers.ini");
+    const quor::testing::ScopedEnv log("QUORVOD_DRIVER_LOG", folder_ + "driver.log");
+    std::ofstream(folder_ + "drivers.ini")
+        << quor::testing::DriversIni(data::test::BinDir() + "/libreeldrv-sim.so");
+    decoder_.DecoderOpen();
+    if (!decoder_.DecoderIsOpen()) throw std::runtime_error("the sim driver did not open");
+  }
   loop_ = std::make_unique<QtMessageLoop>(notifier_);
   dm_ = std::make_unique<data::DataModule>(*loop_);
   dm_->SocketConnection->SetPort(port);
   shell_.configuration.serverIP = "127.0.0.1";
   shell_.configuration.roomName = "Room1";
   window_ = std::make_unique<MainWindow>(shell_, notifier_);
-  window_->Attach(*dm_, folder_);
+  window_->Attach(*dm_, decoder_, folder_);
   window_->show();
   if (!notifier_.messages.isEmpty())
     throw std::runtime_error("window show: " + notifier_.messages.join("|").toStdString());
@@ -165,11 +176,16 @@ ScreenFixture::ScreenFixture(const std::vector<CatalogueSinger>& singers,
 
 ScreenFixture::~ScreenFixture() {
   window_.reset();
+  decoder_.DecoderClose();
   dm_.reset();
   peer_.reset();
   program_.reset();
   std::error_code ignored;
   std::filesystem::remove_all(folder_, ignored);
+}
+
+std::vector<quor::testing::LogLine> ScreenFixture::DecoderRequests() const {
+  return quor::testing::ReadLog(folder_ + "driver.log");
 }
 
 QImage ScreenFixture::Fallback() const {

@@ -96,13 +96,14 @@ void WritePhotos(const DemoOptions& o, const std::vector<Singer>& singers,
 void WriteVideos(const DemoOptions& o, const Progress& progress) {
   const fs::path dir = fs::path(o.dir) / "media" / "songs";
   fs::create_directories(dir);
-  const auto videos = DemoVideos();
+  const auto videos = DemoVideos(o.videoSeconds);
   for (std::size_t i = 0; i < videos.size(); ++i) {
     const VideoDef& v = videos[i];
     const std::string card = (dir / (".card-" + std::to_string(i) + ".png")).string();
     const QImage img =
         DrawTitleCard(QStringLiteral("演示歌曲 %1").arg(i + 1),
-                      QStringLiteral("左声道 %1 Hz · 右声道 %2 Hz").arg(v.leftHz).arg(v.rightHz));
+                      QStringLiteral("左声道 %1 Hz · 右声道 %2 Hz").arg(v.leftHz).arg(v.rightHz),
+                      v.fromRgb, v.toRgb);
     if (!img.save(QString::fromStdString(card), "PNG"))
       throw std::runtime_error("cannot write the picture " + card);
     try {
@@ -140,7 +141,7 @@ void WriteCatalogue(const DemoOptions& o, const std::vector<Singer>& singers, Na
   }
   {
     Initials initials;
-    const auto videos = DemoVideos();
+    const auto videos = DemoVideos(o.videoSeconds);
     Stmt s =
         Prepare(raw,
                 "INSERT INTO vodinfo (SINGID, SINGNAME, SINGER, TYPE, SONGLANGUAGE, FIRSTWORD, "
@@ -170,14 +171,25 @@ void WriteCatalogue(const DemoOptions& o, const std::vector<Singer>& singers, Na
 
 }  // namespace
 
-std::vector<VideoDef> DemoVideos() {
-  return {VideoDef{"demo-01-15s.mp4", 15, 440, 660}, VideoDef{"demo-02-20s.mp4", 20, 523, 784},
-          VideoDef{"demo-03-25s.mp4", 25, 392, 587}, VideoDef{"demo-04-30s.mp4", 30, 330, 494}};
+std::vector<VideoDef> DemoVideos(int seconds) {
+  // Red, green, blue and amber cards: the TV tells the four apart at a glance.
+  std::vector<VideoDef> videos = {{"", 15, 440, 660, 0x9c1c2c, 0x5c103a},
+                                  {"", 20, 523, 784, 0x1c7c3c, 0x104c5c},
+                                  {"", 25, 392, 587, 0x1c3c9c, 0x3a1c6c},
+                                  {"", 30, 330, 494, 0x9c6c1c, 0x6c3a1c}};
+  for (std::size_t i = 0; i < videos.size(); ++i) {
+    if (seconds > 0) videos[i].seconds = seconds;
+    videos[i].file =
+        "demo-0" + std::to_string(i + 1) + "-" + std::to_string(videos[i].seconds) + "s.mp4";
+  }
+  return videos;
 }
 
 void BuildDemo(const DemoOptions& o, const Progress& progress) {
   if (o.songs < 1 || o.songs > 2000000)
     throw std::runtime_error("the number of songs must be between 1 and 2000000");
+  if (o.videoSeconds < 0 || o.videoSeconds > 3600)
+    throw std::runtime_error("the length of the videos must be between 1 and 3600 seconds");
   std::error_code ec;
   fs::create_directories(o.dir, ec);
   if (ec || !fs::is_directory(o.dir))

@@ -31,6 +31,8 @@ struct DemoOptions {
   std::int64_t songs = 2000;
   bool photos = true;
   bool videos = true;
+  // The length of every video in seconds; 0 gives each its own (15 to 30).
+  int videoSeconds = 0;
   std::uint32_t seed = 20261208;
 };
 
@@ -38,8 +40,9 @@ struct DemoOptions {
 using Progress =
     std::function<void(const std::string& stage, std::int64_t done, std::int64_t total)>;
 
-// The videos the demo makes.
-std::vector<VideoDef> DemoVideos();
+// The videos the demo makes; seconds > 0 makes each that long (and names it
+// so), 0 gives each its own length.
+std::vector<VideoDef> DemoVideos(int seconds = 0);
 
 // Writes the catalogue (replacing one already there, atomically). Throws
 // std::runtime_error with a clear text on any failure.

@@ -150,6 +150,8 @@ TEST(DemoCommandLine, RefusesBadArgumentsAndReplacesAnOldCatalogue) {
   EXPECT_EQ(RunDemo("x --songs"), 2);
   EXPECT_EQ(RunDemo("x --songs ten"), 2);
   EXPECT_EQ(RunDemo("x --frobnicate"), 2);
+  EXPECT_EQ(RunDemo("x --video-seconds 0"), 2);
+  EXPECT_EQ(RunDemo("x --video-seconds 3601"), 2);
   const std::string dir = ::testing::TempDir() + "quor-demo-small-" + std::to_string(getpid());
   EXPECT_EQ(RunDemo(dir + " --songs 0 --no-video --no-photos"), 1);
   ASSERT_EQ(RunDemo(dir + " --songs 5 --no-video --no-photos"), 0);
@@ -164,6 +166,19 @@ TEST(DemoCommandLine, RefusesBadArgumentsAndReplacesAnOldCatalogue) {
   sqlite3_close(db);
   EXPECT_FALSE(fs::exists(dir + "/catalogue.db.part"));
   fs::remove_all(dir);
+}
+
+TEST(DemoVideos, ShortVideosOfTheirOwnColours) {
+  const auto videos = DemoVideos(3);
+  ASSERT_EQ(videos.size(), 4u);
+  std::set<unsigned> colours;
+  for (std::size_t i = 0; i < videos.size(); ++i) {
+    EXPECT_EQ(videos[i].file, "demo-0" + std::to_string(i + 1) + "-3s.mp4");
+    EXPECT_EQ(videos[i].seconds, 3);
+    colours.insert(videos[i].fromRgb);
+  }
+  EXPECT_EQ(colours.size(), videos.size());
+  EXPECT_EQ(DemoVideos().front().file, "demo-01-15s.mp4");
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// quorvod-make-demo DIR [--songs N] [--no-video] [--no-photos]
+// quorvod-make-demo DIR [--songs N] [--no-video] [--video-seconds S] [--no-photos]
 // Makes the demo catalogue: DIR/catalogue.db, singer photos under DIR/Photo
 // and a few song videos under DIR/media/songs (point QUORVOD_SHARE_ROOT at
 // DIR/media). --songs 200000 makes the catalogue the benchmarks use.
@@ -18,11 +18,14 @@ namespace {
 
 void Usage() {
   std::fprintf(stderr,
-               "usage: quorvod-make-demo DIR [--songs N] [--no-video] [--no-photos]\n"
-               "  DIR          folder to write catalogue.db, Photo/ and media/songs/ into\n"
-               "  --songs N    number of songs (default 2000; 200000 for benchmarks)\n"
-               "  --no-video   do not make the song videos (no ffmpeg needed)\n"
-               "  --no-photos  do not draw the singer photos\n");
+               "usage: quorvod-make-demo DIR [--songs N] [--no-video] [--video-seconds S] "
+               "[--no-photos]\n"
+               "  DIR                folder to write catalogue.db, Photo/ and media/songs/ into\n"
+               "  --songs N          number of songs (default 2000; 200000 for benchmarks)\n"
+               "  --no-video         do not make the song videos (no ffmpeg needed)\n"
+               "  --video-seconds S  make every video S seconds long (1 to 3600; by default\n"
+               "                     they run 15 to 30 s)\n"
+               "  --no-photos        do not draw the singer photos\n");
 }
 
 bool ParseCount(const char* text, std::int64_t* out) {
@@ -46,6 +49,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quorvod-make-demo: --songs needs a number\n");
         return 2;
       }
+      ++i;
+    } else if (a == "--video-seconds") {
+      std::int64_t seconds = 0;
+      if (i + 1 >= argc || !ParseCount(argv[i + 1], &seconds) || seconds < 1 || seconds > 3600) {
+        std::fprintf(stderr, "quorvod-make-demo: --video-seconds needs a number from 1 to 3600\n");
+        return 2;
+      }
+      o.videoSeconds = static_cast<int>(seconds);
       ++i;
     } else if (a == "--no-video") {
       o.videos = false;
