@@ -252,7 +252,10 @@ void MainWindow::BindControls() {
   // The focus cue: the focus events of the marked buttons reach the two
   // shared handlers.
   for (const ControlDef& def : ControlTable())
-    if (def.focusCue) Control(def.name)->installEventFilter(this);
+    if (def.focusCue) {
+      Control(def.name)->installEventFilter(this);
+      Control(def.name)->setProperty(kFocusCueProperty, true);
+    }
 }
 
 void MainWindow::BuildGroups() {
@@ -325,12 +328,6 @@ void MainWindow::aDoOnEnter(QWidget* sender) {
 
 void MainWindow::aDoOnExit(QWidget* sender) {
   if (auto* button = qobject_cast<BitBtn*>(sender)) button->SetMargin(-1);
-}
-
-void MainWindow::WMHotKey(int remoteKeyId) {
-  // The dispatch of the remote keys onto the screen's click actions comes
-  // with the remote-control handlers; until then a key does nothing.
-  (void)remoteKeyId;
 }
 
 void MainWindow::ShowFullScreen() {

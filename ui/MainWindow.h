@@ -18,6 +18,7 @@
 #include "ui/Label.h"
 #include "ui/Notifier.h"
 #include "ui/Picture.h"
+#include "ui/RemoteKeyDispatch.h"
 #include "ui/SharedState.h"
 #include "ui/ShellServices.h"
 
@@ -37,6 +38,9 @@ namespace quor::ui {
 
 class ScreenSaverFilter;
 struct Screens;
+
+// The property that marks the buttons with the focus cue.
+inline constexpr char kFocusCueProperty[] = "quorFocusCue";
 
 // The window's caption (invisible: the window has no border).
 inline constexpr char kCaption[] = "QuorVOD客户端";
@@ -188,8 +192,21 @@ class MainWindow : public QWidget {
   // watches the decoder. Does nothing before Attach.
   void mainTimerTimer();
 
-  // A remote-control key arrived (its RemoteKeyId).
+  // A remote-control key arrived (its RemoteKeyId): the attached dispatch
+  // table runs its action, inside the handler guard.
   void WMHotKey(int remoteKeyId);
+  // The remote-control key table; dispatch must outlive the window.
+  void SetRemoteKeyDispatch(RemoteKeyDispatch& dispatch) { remoteKeys_ = &dispatch; }
+
+  // Focus moves of the remote: to the next (or previous) control in tab
+  // order that can take the focus (shown, with a tab stop), and to one
+  // control. The focus cue follows at once, also while another window holds
+  // the keyboard focus (the remote's keys still arrive).
+  void MoveFocus(bool next);
+  void FocusControl(QWidget* control);
+  // A press and release of the Enter key on the control that has the
+  // window's focus: a focused button runs its click action.
+  void PressEnter();
 
   // Shows the window as the kiosk screen: full screen, on top, focused.
   void ShowFullScreen();
@@ -228,6 +245,7 @@ class MainWindow : public QWidget {
   std::unique_ptr<ControlGroups> groups_;
   data::DataModule* dataModule_ = nullptr;  // attached; not owned
   std::unique_ptr<Screens> screens_;
+  RemoteKeyDispatch* remoteKeys_ = nullptr;                      // not owned
   ScreenSaverFilter* screenSaverFilter_ = nullptr;               // owned as a QObject child
   std::vector<std::pair<std::string_view, QWidget*>> controls_;  // layout order
 };
