@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QTimer>
 
 #include "ScreenTestSupport.h"
 #include "app/RemoteKeys.h"
@@ -137,18 +138,23 @@ TEST_F(RemoteKeysTest, FocusMovesSkipThePlayerButtonsAndTheQueueButton) {
 }
 
 TEST_F(RemoteKeysTest, DeleteActsOnTheQueueOnlyWhenBothCouldApply) {
-  Queue() = {"1 a.b", "2 c.d"};
-  Click(W().selectBitBtn[4]);
-  Click(W().PYselBitBtn);
+  for (int i = 0; i < 9; ++i) Queue().push_back(std::to_string(i) + " a.b");
+  Key(1020);  // the queue view, page 2, row 1 picked
+  Key(1024);
   Key(1011);
-  // The queue's buttons over the open keypad.
+  // The letter keypad over it, with a letter typed.
+  W().ShowControlGroup("pyselectcontrol", 1);
+  Click(W().PYselBitBtn);
   W().ShowControlGroup("selectedcontrol", 1);
   W().State().QueueView = true;
-  Click(W().songlistLabel[1]);  // pick row 1
-  W().State().PageNo = 1;
+  W().State().PageNo = 2;
+  W().State().QueueCursor = 1;
+  Key(1011);
+  ASSERT_EQ(Letters(), "A");
   Key(1022);
-  EXPECT_EQ(Queue(), std::vector<std::string>{"2 c.d"});
-  EXPECT_EQ(Letters(), "A");
+  EXPECT_EQ(Queue().size(), 8U);
+  EXPECT_EQ(Queue()[7], "8 a.b");
+  EXPECT_EQ(Letters(), "A");  // the letter stays
   // Without the queue's buttons: the last letter.
   W().ShowControlGroup("selectedcontrol", 0);
   Key(1022);
@@ -180,6 +186,46 @@ TEST_F(RemoteKeysTest, TheQueueKeysAndThePageKeys) {
   // Return in the queue view opens it afresh.
   Key(1026);
   EXPECT_EQ(W().State().PageNo, 1);
+  ExpectNoMessage();
+}
+
+TEST_F(RemoteKeysTest, ThePlayerKeysAlwaysReachThePlayer) {
+  W().mainTimer->stop();  // the test's own ticks only
+  Queue() = {platform::Utf8ToGbk("10001 甲.歌1"), platform::Utf8ToGbk("10002 甲.歌2")};
+  // "command code" of each request since the last look.
+  std::size_t seen = f_->DecoderRequests().size();
+  auto sent = [&] {
+    std::vector<std::string> out;
+    const auto all = f_->DecoderRequests();
+    for (std::size_t i = seen; i < all.size(); ++i)
+      out.push_back(std::to_string(all[i].lParam1 & 0xFF) + " " +
+                    std::to_string(all[i].lParam1 >> 16));
+    seen = all.size();
+    return out;
+  };
+  Key(1000);  // Play: the first song starts (open, length, channels, play, 514)
+  EXPECT_EQ(sent(), (std::vector<std::string>{"1 1", "10 531", "10 1538", "3 768", "6 514"}));
+  Key(1001);  // Pause
+  EXPECT_EQ(sent(), std::vector<std::string>{"4 0"});
+  Key(1000);  // Play again: resume
+  EXPECT_EQ(sent(), std::vector<std::string>{"3 4"});
+  Key(1006);  // Volup
+  EXPECT_EQ(sent(), (std::vector<std::string>{"10 1283", "9 1283"}));
+  Key(1007);  // Voldown
+  EXPECT_EQ(sent(), (std::vector<std::string>{"10 1283", "9 1283"}));
+  Key(1005);  // Channel: one track, the mix
+  EXPECT_EQ(sent(), (std::vector<std::string>{"9 1297", "9 1298"}));
+  W().State().StreamLength = 100000;
+  W().State().PlayPosition = 50000;
+  Key(1003);  // Fast
+  EXPECT_EQ(sent(), (std::vector<std::string>{"6 512", "3 2"}));
+  Key(1004);  // FastBack
+  EXPECT_EQ(sent(), (std::vector<std::string>{"6 512", "3 2"}));
+  Key(1002);  // NextSong: the second song
+  const std::vector<std::string> next = sent();
+  ASSERT_FALSE(next.empty());
+  EXPECT_EQ(next.front(), "1 1");
+  EXPECT_TRUE(Queue().empty());
   ExpectNoMessage();
 }
 
