@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <climits>
 #include <cstdlib>
 #include <ctime>
@@ -259,9 +261,18 @@ ImportReport RunImport(const ImportOptions& o, const ImportProgress& progress,
   const unsigned threads =
       o.jobs == 0 ? std::max(2u, std::thread::hardware_concurrency()) : o.jobs;
 
-  std::unique_ptr<CatalogueStore> store =
-      o.mariadb.empty() ? OpenSqliteStore(o.db, !o.dryRun)
-                        : OpenMariaDbStore(server::ParseMariaDbUri(o.mariadb));
+  for (const std::string& source : o.sources) {
+    struct stat st {};
+    if (stat(source.c_str(), &st) != 0)
+      throw std::runtime_error(source + ": " + std::strerror(errno));
+  }
+  // A SQLite catalogue is only made once everything is read: a run that
+  // fails before must not leave an empty catalogue behind.
+  auto open = [&o](bool create) {
+    return o.mariadb.empty() ? OpenSqliteStore(o.db, create)
+                             : OpenMariaDbStore(server::ParseMariaDbUri(o.mariadb));
+  };
+  std::unique_ptr<CatalogueStore> store = open(false);
   ImportReport report;
   report.database = store->Describe();
   report.dryRun = o.dryRun;
@@ -295,6 +306,7 @@ ImportReport RunImport(const ImportOptions& o, const ImportProgress& progress,
       !o.photoDir.empty() ? o.photoDir
       : o.mariadb.empty() ? (fs::path(o.db).parent_path() / "Photo").string()
                           : std::string("Photo");
+  if (o.mariadb.empty() && !o.dryRun) store = open(true);
   try {
     store->Begin(!o.dryRun);
     const CatalogueSnapshot snap = store->Load(true);

@@ -11,6 +11,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <set>
 #include <stdexcept>
 
@@ -73,6 +74,7 @@ class SqliteStore final : public CatalogueStore {
   SqliteStore(std::string path, bool create) : path_(std::move(path)) {
     struct stat st {};
     const bool exists = stat(path_.c_str(), &st) == 0;
+    made_ = !exists && create;
     // A dry run on a catalogue that does not exist yet must not make one.
     const std::string target = exists || create ? path_ : ":memory:";
     const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
@@ -91,6 +93,11 @@ class SqliteStore final : public CatalogueStore {
   ~SqliteStore() override {
     if (inTransaction_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(db_);
+    // A catalogue this run made and never committed is no catalogue.
+    if (made_ && !committed_) {
+      std::remove(path_.c_str());
+      std::remove((path_ + "-journal").c_str());
+    }
   }
 
   std::string Describe() const override { return "SQLite " + path_; }
@@ -223,6 +230,7 @@ class SqliteStore final : public CatalogueStore {
     EnsureIndexes();
     Exec("COMMIT");
     inTransaction_ = false;
+    committed_ = true;
   }
 
   void Rollback() override {
@@ -339,6 +347,8 @@ class SqliteStore final : public CatalogueStore {
   std::string path_;
   sqlite3* db_ = nullptr;
   bool inTransaction_ = false;
+  bool made_ = false;       // the file did not exist before this store
+  bool committed_ = false;
 };
 
 }  // namespace
