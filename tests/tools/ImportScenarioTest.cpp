@@ -198,6 +198,10 @@ TEST_P(ImportScenario, ReimportsKeepNumbersThroughMovesRenamesAndAdditions) {
   tree_.Write("国语/00777 毛阿敏-渴望.mpg", "numbered");
   r = Import();
   EXPECT_EQ(Song("国语/00777 毛阿敏-渴望.mpg")["SINGID"], "777");
+  // Another profile reads every name again: the other 12 songs do not fit it,
+  // and all but 无名歌曲 (which fitted no profile before either) change.
+  EXPECT_EQ(r.updated, 11u);
+  EXPECT_EQ(Song("国语/那英-征服.mpg")["SINGNAME"], "那英-征服");
 }
 
 TEST_P(ImportScenario, AShareThatLooksHalfGoneMarksNothing) {

@@ -55,6 +55,8 @@ struct CatalogueSnapshot {
   std::vector<SingerRow> singers;
   std::vector<std::int64_t> retired;
   std::int64_t nextNumber = 0;  // 0: never stored
+  std::string signature;        // what parsed the rows (see ParseSignature)
+  std::int64_t version = -1;    // the database's change counter when read, -1: none
 };
 
 struct CatalogueChanges {
@@ -65,6 +67,7 @@ struct CatalogueChanges {
   std::vector<SingerRow> singerInserts;
   std::vector<std::pair<std::string, SingerRow>> singerUpdates;  // old name, new row
   std::int64_t nextNumber = 0;
+  std::string signature;
 
   std::size_t RowCount() const {
     return inserts.size() + updates.size() + deletes.size() + singerInserts.size() +
@@ -93,9 +96,13 @@ class CatalogueStore {
   // the import's columns are created where missing (a dry run changes
   // nothing, not even the schema).
   virtual void Begin(bool write) = 0;
-  // Reads the catalogue; without `songs` only the singers, numbers and
-  // counter (cheap; called before Begin, too, to learn the singers' names).
+  // Reads the catalogue, in a transaction of its own when called before
+  // Begin (a run reads before it locks, so that the long walk of a share
+  // never holds the lock). Without `songs` only the singers and numbers.
   virtual CatalogueSnapshot Load(bool songs) = 0;
+  // After Begin: whether anyone changed the catalogue since `snapshot` was
+  // read (true when the database cannot tell).
+  virtual bool ChangedSince(const CatalogueSnapshot& snapshot) = 0;
   virtual void Apply(const CatalogueChanges& changes, const ApplyProgress& progress) = 0;
   // Makes sure of the indexes of CatalogueIndexes() (creating what is
   // missing, mending one made on other columns) and commits.

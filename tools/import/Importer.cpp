@@ -11,12 +11,14 @@
 #include <climits>
 #include <cstdlib>
 #include <ctime>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "Import.h"
 #include "Probe.h"
@@ -186,30 +188,24 @@ std::vector<PhotoCopy> PlanSingers(const std::vector<SingerEntry>& entries,
   return copies;
 }
 
-// Which songs to open: new files, changed files, and files never probed.
-std::vector<std::size_t> ToProbe(const std::vector<Candidate>& songs,
-                                 const CatalogueSnapshot& before) {
-  std::unordered_map<std::string_view, const SongRow*> byPath;
-  for (const SongRow& r : before.songs) byPath.emplace(r.path1, &r);
-  std::vector<std::size_t> out;
-  for (std::size_t i = 0; i < songs.size(); ++i) {
-    const auto it = byPath.find(songs[i].path1);
-    if (it == byPath.end() || it->second->size != songs[i].size ||
-        it->second->mtime != songs[i].mtime || it->second->durationMs < 0)
-      out.push_back(i);
+// Opens the songs that need it (new files, changed files, files never
+// opened) and adds what was learnt to `probes`, by PATH1.
+void ProbeSongs(const ImportOptions& o, const std::vector<Candidate>& songs,
+                const CatalogueSnapshot& snap, const PathIndex& byPath, unsigned threads,
+                const ImportProgress& progress, const std::atomic<bool>* cancel,
+                std::unordered_map<std::string, ProbeInfo>& probes) {
+  std::vector<const Candidate*> which;
+  for (const Candidate& c : songs) {
+    if (probes.count(c.path1)) continue;
+    const auto it = byPath.find(c.path1);
+    const SongRow* row = it == byPath.end() ? nullptr : &snap.songs[it->second];
+    if (row == nullptr || row->size != c.size || row->mtime != c.mtime || row->durationMs < 0)
+      which.push_back(&c);
   }
-  return out;
-}
-
-std::vector<ProbeInfo> ProbeSongs(const ImportOptions& o, const std::vector<Candidate>& songs,
-                                  const CatalogueSnapshot& before, unsigned threads,
-                                  const ImportProgress& progress,
-                                  const std::atomic<bool>* cancel) {
-  std::vector<ProbeInfo> probes(songs.size());
-  const std::vector<std::size_t> which = ToProbe(songs, before);
+  if (which.empty()) return;
   std::vector<std::string> paths;
   paths.reserve(which.size());
-  for (const std::size_t i : which) paths.push_back(songs[i].local);
+  for (const Candidate* c : which) paths.push_back(c->local);
   std::atomic<std::uint64_t> done{0};
   std::vector<ProbeResult> results;
   {
@@ -219,27 +215,100 @@ std::vector<ProbeInfo> ProbeSongs(const ImportOptions& o, const std::vector<Cand
     results = ProbeFiles(paths, ProbeControl{threads, o.probeSeconds, &done, cancel});
   }
   if (progress) progress("probing", paths.size(), paths.size());
-  for (std::size_t k = 0; k < which.size(); ++k) {
-    ProbeInfo& p = probes[which[k]];
-    p.tried = true;
-    p.ok = results[k].ok;
-    p.error = results[k].error;
-    p.durationMs = results[k].durationMs;
-    p.vocal = results[k].vocal;
-  }
-  return probes;
+  for (std::size_t k = 0; k < which.size(); ++k)
+    probes[which[k]->path1] =
+        ProbeInfo{true, results[k].ok, results[k].error, results[k].durationMs, results[k].vocal};
 }
 
+// Which walked files need parsing. A file whose row has the same path, size
+// and time, is not missing (and was probed, when probing) is unchanged while
+// the parse signature is the same: its row stands as it is.
+struct Split {
+  std::vector<std::size_t> unchangedRows;  // rows of the snapshot
+  std::vector<std::size_t> unchangedFiles;  // their files (indexes into gathered.files)
+  std::vector<std::size_t> toParse;
+  std::uint64_t gbkNames = 0;
+};
+
+Split SplitFiles(const Gathered& gathered, const std::vector<std::size_t>& files,
+                 const CatalogueSnapshot& snap, const PathIndex& byPath, bool sameSignature,
+                 bool probe, unsigned threads) {
+  Split out;
+  if (!sameSignature) {
+    out.toParse = files;
+    return out;
+  }
+  // Each file's unchanged row, or none, looked up by several threads; then
+  // one pass in order (two files with one PATH1, from a folder named twice,
+  // take the row once).
+  constexpr std::size_t kNoRow = static_cast<std::size_t>(-1);
+  std::vector<std::size_t> rowOf(files.size(), kNoRow);
+  std::vector<char> gbkOf(files.size(), 0);
+  auto work = [&](std::size_t from, std::size_t to) {
+    for (std::size_t k = from; k < to; ++k) {
+      const RawFile& raw = gathered.files[files[k]];
+      bool gbk = false;
+      const std::string path1 = PathOf(gathered.folders[raw.folder], raw.file, &gbk);
+      gbkOf[k] = gbk ? 1 : 0;
+      const auto it = byPath.find(path1);
+      if (it == byPath.end()) continue;
+      const SongRow& row = snap.songs[it->second];
+      if (row.size == raw.file.size && row.mtime == raw.file.mtime && row.missing == 0 &&
+          (!probe || row.durationMs >= 0))
+        rowOf[k] = it->second;
+    }
+  };
+  threads =
+      std::max(1u, std::min<unsigned>(threads, static_cast<unsigned>(files.size() / 4096 + 1)));
+  std::vector<std::thread> pool;
+  for (unsigned t = 1; t < threads; ++t)
+    pool.emplace_back(work, files.size() * t / threads, files.size() * (t + 1) / threads);
+  work(0, files.size() / threads);
+  for (std::thread& t : pool) t.join();
+
+  std::vector<bool> taken(snap.songs.size(), false);
+  for (std::size_t k = 0; k < files.size(); ++k) {
+    if (rowOf[k] != kNoRow && !taken[rowOf[k]]) {
+      taken[rowOf[k]] = true;
+      out.unchangedRows.push_back(rowOf[k]);
+      out.unchangedFiles.push_back(files[k]);
+      out.gbkNames += static_cast<std::uint64_t>(gbkOf[k]);
+    } else {
+      out.toParse.push_back(files[k]);
+    }
+  }
+  return out;
+}
+
+// The songs in the order of their paths (numbers are given in that order):
+// indexes are sorted, then each song is moved once.
+void SortByPath(std::vector<Candidate>& songs) {
+  std::vector<std::size_t> order(songs.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(),
+            [&](std::size_t a, std::size_t b) { return songs[a].path1 < songs[b].path1; });
+  std::vector<Candidate> sorted;
+  sorted.reserve(songs.size());
+  for (const std::size_t i : order) sorted.push_back(std::move(songs[i]));
+  songs = std::move(sorted);
+}
+
+// Singers of the catalogue's songs that the singer table lacks.
 std::vector<std::string> WithoutSingerRow(const std::vector<Candidate>& songs,
                                           const CatalogueSnapshot& snap,
                                           const CatalogueChanges& changes,
                                           Normaliser& normaliser) {
+  std::unordered_set<std::string_view> distinct;
+  for (const SongRow& r : snap.songs)
+    if (!r.singer.empty()) distinct.insert(r.singer);
+  for (const Candidate& c : songs)
+    if (!c.singer.empty()) distinct.insert(c.singer);
   std::set<std::string> keys;
   for (const SingerRow& r : snap.singers) keys.insert(normaliser.Key(r.name));
   for (const SingerRow& r : changes.singerInserts) keys.insert(normaliser.Key(r.name));
   std::set<std::string> missing;
-  for (const Candidate& c : songs)
-    if (!c.singer.empty() && !keys.count(normaliser.Key(c.singer))) missing.insert(c.singer);
+  for (const std::string_view name : distinct)
+    if (!keys.count(normaliser.Key(name))) missing.emplace(name);
   return {missing.begin(), missing.end()};
 }
 
@@ -258,59 +327,109 @@ ImportReport RunImport(const ImportOptions& o, const ImportProgress& progress,
   const std::string shareRoot = RealPath(rootArg);
   if (shareRoot.empty() || !IsFolder(shareRoot))
     throw std::invalid_argument("the share root " + rootArg + " is not a folder");
-  const unsigned threads =
-      o.jobs == 0 ? std::max(2u, std::thread::hardware_concurrency()) : o.jobs;
-
   for (const std::string& source : o.sources) {
     struct stat st {};
     if (stat(source.c_str(), &st) != 0)
       throw std::runtime_error(source + ": " + std::strerror(errno));
   }
-  // A SQLite catalogue is only made once everything is read: a run that
-  // fails before must not leave an empty catalogue behind.
-  auto open = [&o](bool create) {
-    return o.mariadb.empty() ? OpenSqliteStore(o.db, create)
-                             : OpenMariaDbStore(server::ParseMariaDbUri(o.mariadb));
+  const unsigned threads =
+      o.jobs == 0 ? std::max(2u, std::thread::hardware_concurrency()) : o.jobs;
+
+  // A SQLite catalogue that does not exist yet is only made once everything
+  // is read: a run that fails before must not leave an empty one behind.
+  const bool sqlite = o.mariadb.empty();
+  const bool existed = !sqlite || fs::exists(o.db);
+  auto open = [&o, sqlite](bool create) {
+    return sqlite ? OpenSqliteStore(o.db, create)
+                  : OpenMariaDbStore(server::ParseMariaDbUri(o.mariadb));
   };
   std::unique_ptr<CatalogueStore> store = open(false);
   ImportReport report;
   report.database = store->Describe();
   report.dryRun = o.dryRun;
 
-  // Read and parse everything before the catalogue is locked: on a big share
-  // this is the long part, and the server goes on storing room requests.
+  // Everything is read and parsed before the catalogue is locked: on a big
+  // share the walk is the long part, and the server goes on storing room
+  // requests meanwhile. The catalogue is read first, in a transaction of its
+  // own: the singers' names, and the rows the walk is compared with.
   Normaliser normaliser;
   SingerNames names;
-  const CatalogueSnapshot before = store->Load(o.probe);
-  for (const SingerRow& r : before.singers) names.emplace(normaliser.Key(r.name), r.name);
+  for (const SingerRow& r : store->Load(false).singers)
+    names.emplace(normaliser.Key(r.name), r.name);
   ParseSetup setup{o, profile, names, shareRoot, share};
-  Gathered gathered = GatherSources(setup, progress, cancel);
+  // The songs are read while the folders are walked: the one waits on the
+  // database, the other on the file system.
+  CatalogueSnapshot snap;
+  PathIndex byPath;
+  std::exception_ptr loadFailed;
+  std::thread loader([&] {
+    try {
+      snap = store->Load(true);
+      byPath = IndexByPath(snap);
+    } catch (...) {
+      loadFailed = std::current_exception();
+    }
+  });
+  Gathered gathered;
+  try {
+    gathered = GatherSources(setup, progress, cancel);
+  } catch (...) {
+    loader.join();
+    throw;
+  }
+  loader.join();
+  if (loadFailed) std::rethrow_exception(loadFailed);
   CheckCancel(cancel);
-  std::vector<Candidate> songs = ParseFiles(setup, gathered, threads, progress, cancel);
+  const std::string signature = ParseSignature(setup);
+  std::vector<std::size_t> allFiles(gathered.files.size());
+  for (std::size_t i = 0; i < allFiles.size(); ++i) allFiles[i] = i;
+  Split split =
+      SplitFiles(gathered, allFiles, snap, byPath, snap.signature == signature, o.probe, threads);
+  std::vector<Candidate> songs =
+      ParseFiles(setup, gathered, split.toParse, threads, progress, cancel);
   CheckCancel(cancel);
   songs.insert(songs.end(), std::make_move_iterator(gathered.listSongs.begin()),
                std::make_move_iterator(gathered.listSongs.end()));
-  std::vector<ProbeInfo> probes;
-  if (o.probe) probes = ProbeSongs(o, songs, before, threads, progress, cancel);
+  SortByPath(songs);
+  std::unordered_map<std::string, ProbeInfo> probes;
+  if (o.probe) ProbeSongs(o, songs, snap, byPath, threads, progress, cancel, probes);
   CheckCancel(cancel);
-
-  report.sources = std::move(gathered.sources);
-  report.notImported = std::move(gathered.notImported);
-  report.warnings = std::move(gathered.warnings);
-  report.unparsed = std::move(gathered.unparsed);
-  report.gbkNames = gathered.gbkNames;
-  std::vector<std::string> scope;
-  for (const FolderSource& f : gathered.folders) scope.push_back(f.uncPrefix);
 
   const std::string photoDir =
       !o.photoDir.empty() ? o.photoDir
-      : o.mariadb.empty() ? (fs::path(o.db).parent_path() / "Photo").string()
+      : sqlite            ? (fs::path(o.db).parent_path() / "Photo").string()
                           : std::string("Photo");
-  if (o.mariadb.empty() && !o.dryRun) store = open(true);
+  if (sqlite && !existed && !o.dryRun) store = open(true);
   try {
     store->Begin(!o.dryRun);
-    const CatalogueSnapshot snap = store->Load(true);
+    if (!existed || store->ChangedSince(snap)) {
+      // Someone wrote between the first read and the lock: read again, and
+      // parse the files taken as unchanged that are not unchanged any more.
+      snap = store->Load(true);
+      byPath = IndexByPath(snap);
+      Split again = SplitFiles(gathered, split.unchangedFiles, snap, byPath,
+                               snap.signature == signature, o.probe, threads);
+      if (!again.toParse.empty()) {
+        std::vector<Candidate> more =
+            ParseFiles(setup, gathered, again.toParse, threads, nullptr, cancel);
+        if (o.probe) ProbeSongs(o, more, snap, byPath, threads, nullptr, cancel, probes);
+        songs.insert(songs.end(), std::make_move_iterator(more.begin()),
+                     std::make_move_iterator(more.end()));
+        SortByPath(songs);
+      }
+      split = std::move(again);
+    }
+    report.sources = std::move(gathered.sources);
+    report.notImported = std::move(gathered.notImported);
+    report.warnings = std::move(gathered.warnings);
+    report.unparsed = std::move(gathered.unparsed);
+    report.gbkNames = gathered.gbkNames + split.gbkNames;
+    std::vector<std::string> scope;
+    for (const FolderSource& f : gathered.folders) scope.push_back(f.uncPrefix);
+
     const ReconcileInput in{snap,
+                            byPath,
+                            split.unchangedRows,
                             songs,
                             probes,
                             scope,
@@ -318,6 +437,7 @@ ImportReport RunImport(const ImportOptions& o, const ImportProgress& progress,
                             o,
                             static_cast<std::int64_t>(std::time(nullptr))};
     CatalogueChanges changes = Reconcile(in, report, normaliser);
+    changes.signature = signature;
     const std::vector<PhotoCopy> copies =
         PlanSingers(gathered.singers, snap, photoDir, normaliser, changes, report);
     report.singersWithoutRow = WithoutSingerRow(songs, snap, changes, normaliser);

@@ -89,13 +89,7 @@ struct Initials::Icu {
   std::unique_ptr<icu::Transliterator> latin;
 };
 
-Initials::Initials() : icu_(std::make_unique<Icu>()) {
-  UErrorCode status = U_ZERO_ERROR;
-  icu_->latin.reset(
-      icu::Transliterator::createInstance("Han-Latin; Latin-ASCII; Upper", UTRANS_FORWARD, status));
-  if (U_FAILURE(status) || !icu_->latin)
-    throw std::runtime_error(std::string("ICU has no Han-Latin transliterator: ") +
-                             u_errorName(status));
+Initials::Initials() {
   for (const auto& [c, initial] : kCharacters) memo_.emplace(c, initial);
 }
 
@@ -103,6 +97,16 @@ Initials::~Initials() = default;
 
 char Initials::HanInitial(char32_t c) {
   if (const auto it = memo_.find(c); it != memo_.end()) return it->second;
+  if (!icu_) {  // built on first need: ICU compiles its rules, which takes a while
+    auto icu = std::make_unique<Icu>();
+    UErrorCode status = U_ZERO_ERROR;
+    icu->latin.reset(icu::Transliterator::createInstance("Han-Latin; Latin-ASCII; Upper",
+                                                         UTRANS_FORWARD, status));
+    if (U_FAILURE(status) || !icu->latin)
+      throw std::runtime_error(std::string("ICU has no Han-Latin transliterator: ") +
+                               u_errorName(status));
+    icu_ = std::move(icu);
+  }
   icu::UnicodeString text(static_cast<UChar32>(c));
   icu_->latin->transliterate(text);
   char initial = 0;

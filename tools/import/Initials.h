@@ -26,7 +26,7 @@ inline constexpr std::size_t kMaxInitials = 100;
 
 class Initials {
  public:
-  // Throws std::runtime_error when ICU lacks the transliterators.
+  // Of() throws std::runtime_error when ICU lacks the transliterators.
   Initials();
   ~Initials();
   Initials(const Initials&) = delete;

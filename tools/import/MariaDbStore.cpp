@@ -207,12 +207,18 @@ class MariaDbStore final : public CatalogueStore {
     if (!Columns("retired_numbers").empty())
       Rows("SELECT `SINGID` FROM `retired_numbers`",
            [&](MYSQL_ROW row) { snap.retired.push_back(ToInt(row[0])); });
-    if (!Columns("catalogue_meta").empty()) {
-      const std::string v = Value("SELECT `VALUE` FROM `catalogue_meta` WHERE `NAME` = 'next number'");
-      snap.nextNumber = v.empty() ? 0 : std::strtoll(v.c_str(), nullptr, 10);
-    }
+    if (!Columns("catalogue_meta").empty())
+      Rows("SELECT `NAME`, `VALUE` FROM `catalogue_meta`", [&](MYSQL_ROW row) {
+        const std::string name = Str(row[0]);
+        if (name == "next number") snap.nextNumber = ToInt(row[1]);
+        if (name == "parse signature") snap.signature = Str(row[1]);
+      });
     return snap;
   }
+
+  // MariaDB keeps no counter of changes a client can read: the run reads the
+  // catalogue again inside its transaction.
+  bool ChangedSince(const CatalogueSnapshot&) override { return true; }
 
   void Apply(const CatalogueChanges& c, const ApplyProgress& progress) override {
     const std::size_t total = c.RowCount();
@@ -283,11 +289,13 @@ class MariaDbStore final : public CatalogueStore {
               "updating a singer");
       tick(1);
     }
-    Binder meta;
     const std::string next = std::to_string(c.nextNumber);
+    Binder meta;
     meta.Text(next);
-    Execute("REPLACE INTO `catalogue_meta` (`NAME`,`VALUE`) VALUES ('next number',?)", meta,
-            "storing the next number");
+    meta.Text(c.signature);
+    Execute("REPLACE INTO `catalogue_meta` (`NAME`,`VALUE`) VALUES ('next number',?),"
+            "('parse signature',?)",
+            meta, "storing the next number");
   }
 
   void Commit() override {

@@ -61,7 +61,72 @@ void Sample(std::vector<T>& v, const T& item, std::size_t limit) {
   if (v.size() < limit) v.push_back(item);
 }
 
+// The row of a song as its file says now; what a probe learnt is kept while
+// the file is unchanged.
+void Fill(const ReconcileInput& in, SongRow& row, std::size_t c) {
+  const Candidate& song = in.songs[c];
+  const bool fileChanged = row.size != song.size || row.mtime != song.mtime;
+  row.title = song.title;
+  row.singer = song.singer;
+  row.type = song.type;
+  row.language = song.language;
+  row.letters = song.letters;
+  row.path1 = song.path1;
+  row.size = song.size;
+  row.mtime = song.mtime;
+  row.missing = 0;
+  const auto probe = in.probes.find(song.path1);
+  if (probe != in.probes.end() && probe->second.ok) {
+    row.durationMs = probe->second.durationMs;
+    row.vocal = probe->second.vocal;
+  } else if (fileChanged) {
+    row.durationMs = -1;
+    row.vocal.clear();
+  }
+}
+
+void AssignNumbers(const ReconcileInput& in, const std::vector<std::size_t>& fresh,
+                   CatalogueChanges& changes, ImportReport& report) {
+  const std::vector<Candidate>& songs = in.songs;
+  Numbers numbers(in.snapshot, in.options.firstNumber);
+  std::vector<std::int64_t> given(songs.size(), 0);
+  changes.inserts.reserve(fresh.size());
+  for (const std::size_t c : fresh) {
+    const std::int64_t want = songs[c].wantedNumber;
+    if (want == 0) continue;
+    if (numbers.Take(want)) {
+      given[c] = want;
+    } else {
+      report.warnings.push_back(
+          {songs[c].path1, "number " + std::to_string(want) + " is taken: another one is given"});
+    }
+  }
+  for (const std::size_t c : fresh) {
+    SongRow row;
+    row.number = given[c] != 0 ? given[c] : numbers.Next();
+    Fill(in, row, c);
+    if (report.firstAssigned == 0 || row.number < report.firstAssigned)
+      report.firstAssigned = row.number;
+    report.lastAssigned = std::max(report.lastAssigned, row.number);
+    ++report.added;
+    Sample(report.addedSample, row, in.options.sampleSize);
+    changes.inserts.push_back(std::move(row));
+  }
+  auto byNumber = [](const SongRow& a, const SongRow& b) { return a.number < b.number; };
+  if (!std::is_sorted(changes.inserts.begin(), changes.inserts.end(), byNumber))
+    std::sort(changes.inserts.begin(), changes.inserts.end(), byNumber);
+  changes.nextNumber = numbers.Counter();
+}
+
 }  // namespace
+
+PathIndex IndexByPath(const CatalogueSnapshot& snapshot) {
+  PathIndex byPath;
+  byPath.reserve(snapshot.songs.size());
+  for (std::size_t i = 0; i < snapshot.songs.size(); ++i)
+    byPath.emplace(snapshot.songs[i].path1, i);
+  return byPath;
+}
 
 CatalogueChanges Reconcile(const ReconcileInput& in, ImportReport& report, Normaliser& normaliser) {
   const std::vector<SongRow>& rows = in.snapshot.songs;
@@ -69,27 +134,27 @@ CatalogueChanges Reconcile(const ReconcileInput& in, ImportReport& report, Norma
   const std::size_t limit = in.options.sampleSize;
   CatalogueChanges changes;
 
-  std::unordered_map<std::string_view, std::size_t> byPath;
-  byPath.reserve(rows.size());
-  for (std::size_t i = 0; i < rows.size(); ++i) byPath.emplace(rows[i].path1, i);
+  const PathIndex& byPath = in.byPath;
   std::vector<bool> claimed(rows.size(), false);
+  for (const std::size_t i : in.unchangedRows) claimed[i] = true;
+  report.unchanged += in.unchangedRows.size();
+  report.songsSeen += in.unchangedRows.size();
   std::vector<std::size_t> rowOf(songs.size(), kNone);
   std::vector<bool> accepted(songs.size(), false);
   std::vector<std::size_t> fresh;
 
-  std::unordered_set<std::string_view> seen;
-  seen.reserve(songs.size());
   for (std::size_t c = 0; c < songs.size(); ++c) {
     const Candidate& song = songs[c];
-    if (!seen.insert(song.path1).second) {
+    if (c > 0 && song.path1 == songs[c - 1].path1) {  // sorted: the same path side by side
       report.warnings.push_back({song.path1, "named twice in the sources: taken once"});
       continue;
     }
     const auto it = byPath.find(song.path1);
     const bool known = it != byPath.end() && !claimed[it->second];
-    if (!in.probes.empty() && in.probes[c].tried && !in.probes[c].ok) {
+    const auto probe = in.probes.find(song.path1);
+    if (probe != in.probes.end() && !probe->second.ok) {
       report.notImported.push_back(
-          {song.path1, "cannot be opened (" + in.probes[c].error + ")" +
+          {song.path1, "cannot be opened (" + probe->second.error + ")" +
                            (known ? "; the catalogue keeps its row as it was" : "")});
       if (known) claimed[it->second] = true;  // neither changed nor missing
       continue;
@@ -161,26 +226,6 @@ CatalogueChanges Reconcile(const ReconcileInput& in, ImportReport& report, Norma
                    vanished.end());
   }
 
-  auto fill = [&](SongRow& row, std::size_t c) {
-    const Candidate& song = songs[c];
-    const bool fileChanged = row.size != song.size || row.mtime != song.mtime;
-    row.title = song.title;
-    row.singer = song.singer;
-    row.type = song.type;
-    row.language = song.language;
-    row.letters = song.letters;
-    row.path1 = song.path1;
-    row.size = song.size;
-    row.mtime = song.mtime;
-    row.missing = 0;
-    if (!in.probes.empty() && in.probes[c].ok) {
-      row.durationMs = in.probes[c].durationMs;
-      row.vocal = in.probes[c].vocal;
-    } else if (fileChanged) {  // what an earlier probe learnt is stale
-      row.durationMs = -1;
-      row.vocal.clear();
-    }
-  };
 
   for (std::size_t c = 0; c < songs.size(); ++c) {
     if (!accepted[c]) continue;
@@ -188,7 +233,7 @@ CatalogueChanges Reconcile(const ReconcileInput& in, ImportReport& report, Norma
     if (rowOf[c] == kNone) continue;
     const SongRow& old = rows[rowOf[c]];
     SongRow row = old;
-    fill(row, c);
+    Fill(in, row, c);
     if (SameRow(row, old)) {
       ++report.unchanged;
       continue;
@@ -207,44 +252,22 @@ CatalogueChanges Reconcile(const ReconcileInput& in, ImportReport& report, Norma
 
   // New songs: the numbers they ask for first, so that a counted number never
   // takes one a later file names.
-  Numbers numbers(in.snapshot, in.options.firstNumber);
-  std::vector<std::int64_t> given(songs.size(), 0);
-  for (const std::size_t c : fresh) {
-    const std::int64_t want = songs[c].wantedNumber;
-    if (want == 0) continue;
-    if (numbers.Take(want)) {
-      given[c] = want;
-    } else {
-      report.warnings.push_back(
-          {songs[c].path1, "number " + std::to_string(want) + " is taken: another one is given"});
-    }
-  }
-  for (const std::size_t c : fresh) {
-    SongRow row;
-    row.number = given[c] != 0 ? given[c] : numbers.Next();
-    fill(row, c);
-    if (report.firstAssigned == 0 || row.number < report.firstAssigned)
-      report.firstAssigned = row.number;
-    report.lastAssigned = std::max(report.lastAssigned, row.number);
-    ++report.added;
-    Sample(report.addedSample, row, limit);
-    changes.inserts.push_back(std::move(row));
-  }
-  std::sort(changes.inserts.begin(), changes.inserts.end(),
-            [](const SongRow& a, const SongRow& b) { return a.number < b.number; });
-  changes.nextNumber = numbers.Counter();
+  changes.nextNumber = std::max(in.snapshot.nextNumber, in.options.firstNumber);
+  if (!fresh.empty()) AssignNumbers(in, fresh, changes, report);
+
 
   // A sample of the rows as parsed, with the numbers they keep or get.
-  {
-    std::unordered_map<std::string_view, std::int64_t> numberOf;
-    for (const SongRow& r : changes.inserts) numberOf.emplace(r.path1, r.number);
-    for (std::size_t c = 0; c < songs.size() && report.parsedSample.size() < limit; ++c) {
-      if (!accepted[c]) continue;
-      SongRow row;
-      row.number = rowOf[c] != kNone ? rows[rowOf[c]].number : numberOf[songs[c].path1];
-      fill(row, c);
-      report.parsedSample.push_back(std::move(row));
+  for (std::size_t c = 0; c < songs.size() && report.parsedSample.size() < limit; ++c) {
+    if (!accepted[c]) continue;
+    SongRow row;
+    if (rowOf[c] != kNone) {
+      row.number = rows[rowOf[c]].number;
+    } else {
+      for (const SongRow& r : changes.inserts)
+        if (r.path1 == songs[c].path1) row.number = r.number;
     }
+    Fill(in, row, c);
+    report.parsedSample.push_back(std::move(row));
   }
 
   // Songs whose files are gone.
@@ -276,20 +299,69 @@ CatalogueChanges Reconcile(const ReconcileInput& in, ImportReport& report, Norma
     changes.retiredAt = in.now;
   }
 
-  // The same song in more than one file.
-  std::unordered_map<std::string, std::vector<std::size_t>> bySong;
-  for (std::size_t c = 0; c < songs.size(); ++c)
-    if (accepted[c] && !songs[c].singer.empty())
-      bySong[normaliser.Key(songs[c].singer) + '\t' + normaliser.Key(songs[c].title)].push_back(c);
-  for (const auto& [key, list] : bySong) {
-    if (list.size() < 2) continue;
-    std::string paths;
-    for (const std::size_t c : list) paths += (paths.empty() ? "" : ", ") + songs[c].path1;
-    report.duplicates.push_back({songs[list.front()].singer + " - " + songs[list.front()].title,
-                                 paths});
+  // The same song in more than one file: the songs parsed in this run against
+  // each other and against the catalogue's other rows.
+  if (!songs.empty()) {
+    // Hashes of singer and title, sorted: equal songs lie side by side, and
+    // their texts are compared there. The catalogue's other rows count only
+    // when they share a hash with a song of this run.
+    struct Entry {
+      std::size_t hash;
+      const std::string* singer;
+      const std::string* title;
+      std::string_view path;
+    };
+    auto hashOf = [](const std::string& singer, const std::string& title) {
+      return std::hash<std::string_view>()(singer) * 1000003u ^ std::hash<std::string_view>()(title);
+    };
+    std::vector<Entry> entries;
+    entries.reserve(songs.size());
+    std::unordered_set<std::string_view> parsed;
+    for (std::size_t c = 0; c < songs.size(); ++c) {
+      if (!accepted[c] || songs[c].singer.empty()) continue;
+      entries.push_back({hashOf(songs[c].singer, songs[c].title), &songs[c].singer,
+                         &songs[c].title, songs[c].path1});
+    }
+    if (!rows.empty()) {
+      std::unordered_set<std::size_t> hashes;
+      for (const Entry& e : entries) hashes.insert(e.hash);
+      for (const Entry& e : entries) parsed.insert(e.path);
+      for (const SongRow& r : rows) {
+        if (r.singer.empty()) continue;
+        const std::size_t h = hashOf(r.singer, r.title);
+        if (hashes.count(h) && !parsed.count(r.path1))
+          entries.push_back({h, &r.singer, &r.title, r.path1});
+      }
+    }
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+      return a.hash != b.hash ? a.hash < b.hash : a.path < b.path;
+    });
+    for (std::size_t i = 0; i < entries.size();) {
+      std::size_t j = i + 1;
+      while (j < entries.size() && entries[j].hash == entries[i].hash) ++j;
+      // Within one hash, the paths of each distinct song.
+      std::vector<bool> done(j - i, false);
+      for (std::size_t a = i; a < j; ++a) {
+        if (done[a - i]) continue;
+        std::string list(entries[a].path);
+        std::size_t count = 1;
+        for (std::size_t b = a + 1; b < j; ++b) {
+          if (done[b - i] || *entries[b].singer != *entries[a].singer ||
+              *entries[b].title != *entries[a].title)
+            continue;
+          done[b - i] = true;
+          list += ", ";
+          list += entries[b].path;
+          ++count;
+        }
+        if (count > 1)
+          report.duplicates.push_back({*entries[a].singer + " - " + *entries[a].title, list});
+      }
+      i = j;
+    }
+    std::sort(report.duplicates.begin(), report.duplicates.end(),
+              [](const Noted& a, const Noted& b) { return a.what < b.what; });
   }
-  std::sort(report.duplicates.begin(), report.duplicates.end(),
-            [](const Noted& a, const Noted& b) { return a.why < b.why; });
   return changes;
 }
 

@@ -17,6 +17,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "CatalogueStore.h"
@@ -33,10 +35,17 @@ struct ProbeInfo {
   std::string vocal;
 };
 
+// Rows of a snapshot by their PATH1.
+using PathIndex = std::unordered_map<std::string_view, std::size_t>;
+PathIndex IndexByPath(const CatalogueSnapshot& snapshot);
+
 struct ReconcileInput {
   const CatalogueSnapshot& snapshot;
-  const std::vector<Candidate>& songs;
-  const std::vector<ProbeInfo>& probes;  // one per song, or empty
+  const PathIndex& byPath;
+  // Rows whose files were found unchanged and were not parsed again.
+  const std::vector<std::size_t>& unchangedRows;
+  const std::vector<Candidate>& songs;  // the files parsed in this run, sorted by PATH1
+  const std::unordered_map<std::string, ProbeInfo>& probes;  // by PATH1, the files opened
   const std::vector<std::string>& scopePrefixes;  // PATH1 prefixes of the scanned folders
   const std::vector<std::string>& listedMissing;  // PATH1 of list rows whose file is gone
   const ImportOptions& options;

@@ -175,8 +175,6 @@ ScanResult ScanFolder(const std::string& root, const ScanControl& control) {
     out.skippedFolderLinks.insert(out.skippedFolderLinks.end(), p.skippedFolderLinks.begin(),
                                   p.skippedFolderLinks.end());
   }
-  std::sort(out.files.begin(), out.files.end(),
-            [](const FoundFile& a, const FoundFile& b) { return a.rel < b.rel; });
   std::sort(out.unreadable.begin(), out.unreadable.end());
   std::sort(out.skippedFolderLinks.begin(), out.skippedFolderLinks.end());
   return out;

@@ -22,7 +22,7 @@ struct FoundFile {
 };
 
 struct ScanResult {
-  std::vector<FoundFile> files;  // sorted by rel (byte order)
+  std::vector<FoundFile> files;  // in no particular order (threads)
   std::uint64_t folders = 0;
   std::uint64_t otherFiles = 0;               // files with other extensions
   std::vector<std::string> unreadable;        // rel paths of folders or files that failed, with why

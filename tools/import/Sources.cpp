@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -343,10 +344,26 @@ Gathered GatherSources(const ParseSetup& setup, const ImportProgress& progress,
   return out;
 }
 
-std::vector<Candidate> ParseFiles(const ParseSetup& setup, Gathered& gathered, unsigned threads,
+std::string PathOf(const FolderSource& folder, const FoundFile& file, bool* gbk) {
+  // The common case, a UTF-8 path, in one allocation.
+  if (IsUtf8(file.rel)) {
+    std::string path1;
+    path1.reserve(folder.uncPrefix.size() + file.rel.size());
+    path1 = folder.uncPrefix;
+    path1 += file.rel;
+    std::replace(path1.begin() + static_cast<std::ptrdiff_t>(folder.uncPrefix.size()), path1.end(),
+                 '/', '\\');
+    return path1;
+  }
+  return folder.uncPrefix + DecodePath(file.rel, gbk);
+}
+
+std::vector<Candidate> ParseFiles(const ParseSetup& setup, Gathered& gathered,
+                                  const std::vector<std::size_t>& which, unsigned threads,
                                   const ImportProgress& progress, const std::atomic<bool>* cancel) {
-  const std::size_t n = gathered.files.size();
+  const std::size_t n = which.size();
   std::vector<Candidate> out(n);
+  if (n == 0) return out;
   threads = std::max(1u, std::min<unsigned>(threads, static_cast<unsigned>(n / 1000 + 1)));
   std::vector<std::vector<Noted>> warnings(threads);
   std::vector<std::vector<std::size_t>> unparsed(threads);
@@ -355,17 +372,17 @@ std::vector<Candidate> ParseFiles(const ParseSetup& setup, Gathered& gathered, u
   auto work = [&](unsigned t) {
     Parser parser(setup);
     const std::size_t from = n * t / threads, to = n * (t + 1) / threads;
-    for (std::size_t i = from; i < to; ++i) {
-      if (cancel != nullptr && (i & 1023) == 0 && cancel->load()) return;
-      const RawFile& raw = gathered.files[i];
+    for (std::size_t k = from; k < to; ++k) {
+      if (cancel != nullptr && (k & 1023) == 0 && cancel->load()) return;
+      const RawFile& raw = gathered.files[which[k]];
       const FolderSource& folder = gathered.folders[raw.folder];
       bool isGbk = false;
-      const std::string rel = DecodePath(raw.file.rel, &isGbk);
+      std::string path1 = PathOf(folder, raw.file, &isGbk);
       if (isGbk) ++gbk[t];
-      out[i] = parser.FromPath(folder.uncPrefix + rel, folder.root + "/" + raw.file.rel,
-                               raw.file.size, raw.file.mtime, warnings[t]);
-      if (out[i].unparsed) unparsed[t].push_back(i);
-      if ((i & 255) == 0) done.fetch_add(256, std::memory_order_relaxed);
+      out[k] = parser.FromPath(std::move(path1), folder.root + "/" + raw.file.rel, raw.file.size,
+                               raw.file.mtime, warnings[t]);
+      if (out[k].unparsed) unparsed[t].push_back(k);
+      if ((k & 255) == 0) done.fetch_add(256, std::memory_order_relaxed);
     }
   };
   {
@@ -380,10 +397,37 @@ std::vector<Candidate> ParseFiles(const ParseSetup& setup, Gathered& gathered, u
   if (progress) progress("parsing", n, n);
   for (unsigned t = 0; t < threads; ++t) {
     gathered.warnings.insert(gathered.warnings.end(), warnings[t].begin(), warnings[t].end());
-    for (const std::size_t i : unparsed[t]) gathered.unparsed.push_back(out[i].path1);
+    for (const std::size_t k : unparsed[t]) gathered.unparsed.push_back(out[k].path1);
     gathered.gbkNames += gbk[t];
   }
+  std::sort(gathered.unparsed.begin(), gathered.unparsed.end());
   return out;
+}
+
+std::string ParseSignature(const ParseSetup& setup) {
+  // Bump when the parsing, the dictionaries or the initials change what they
+  // give for a name, so that the next run parses every file again.
+  constexpr const char* kParseVersion = "1";
+  std::vector<std::string> singers;
+  singers.reserve(setup.singers.size());
+  for (const auto& [key, name] : setup.singers) singers.push_back(key + '\t' + name);
+  std::sort(singers.begin(), singers.end());
+  // FNV-1a over everything, 64 bits: a change anywhere gives another value.
+  std::uint64_t h = 1469598103934665603ull;
+  auto mix = [&h](std::string_view text) {
+    for (const char c : text) {
+      h ^= static_cast<unsigned char>(c);
+      h *= 1099511628211ull;
+    }
+    h ^= 0xFF;
+    h *= 1099511628211ull;
+  };
+  mix(kParseVersion);
+  mix(setup.profile.Pattern());
+  for (const std::string& s : singers) mix(s);
+  char text[24];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(h));
+  return text;
 }
 
 }  // namespace quor::tools::catalogue

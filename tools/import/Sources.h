@@ -85,8 +85,19 @@ Gathered GatherSources(const ParseSetup& setup, const ImportProgress& progress,
 // PATH1 of a local file under the share root; false when it lies outside.
 bool SharePath(const ParseSetup& setup, const std::string& localReal, std::string& path1);
 
-// Parses the walked files into candidates, on `threads` threads, in order.
-std::vector<Candidate> ParseFiles(const ParseSetup& setup, Gathered& gathered, unsigned threads,
+// PATH1 of a walked file; `gbk` set when a part of its path is written in GBK.
+std::string PathOf(const FolderSource& folder, const FoundFile& file, bool* gbk);
+
+// Parses some of the walked files (`which`: indexes into gathered.files) into
+// candidates, on `threads` threads, in the order given.
+std::vector<Candidate> ParseFiles(const ParseSetup& setup, Gathered& gathered,
+                                  const std::vector<std::size_t>& which, unsigned threads,
                                   const ImportProgress& progress, const std::atomic<bool>* cancel);
+
+// What parsing a name depends on besides the name: the profile, the
+// dictionaries and initials of this program, and the singer names. Stored
+// with the catalogue; while it stays the same, a file whose path, size and
+// time are unchanged is not parsed again.
+std::string ParseSignature(const ParseSetup& setup);
 
 }  // namespace quor::tools::catalogue

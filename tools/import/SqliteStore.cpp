@@ -87,8 +87,9 @@ class SqliteStore final : public CatalogueStore {
     }
     sqlite3_busy_timeout(db_, 10000);
     sqlite3_extended_result_codes(db_, 1);
-    // Room to sort the index keys of a big first import in memory.
-    Exec("PRAGMA cache_size = -65536; PRAGMA temp_store = MEMORY");
+    // Room to sort the index keys of a big first import in memory, and a
+    // second thread to sort them with.
+    Exec("PRAGMA cache_size = -65536; PRAGMA temp_store = MEMORY; PRAGMA threads = 2");
   }
   ~SqliteStore() override {
     if (inTransaction_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -118,6 +119,26 @@ class SqliteStore final : public CatalogueStore {
   }
 
   CatalogueSnapshot Load(bool songs) override {
+    // Outside the run's transaction: one read transaction, so that what is
+    // read belongs together and the change counter matches it.
+    const bool own = !inTransaction_;
+    if (own) Exec("BEGIN");
+    try {
+      CatalogueSnapshot snap = Read(songs);
+      snap.version = DataVersion();
+      if (own) Exec("COMMIT");
+      return snap;
+    } catch (...) {
+      if (own) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+      throw;
+    }
+  }
+
+  bool ChangedSince(const CatalogueSnapshot& snapshot) override {
+    return snapshot.version < 0 || DataVersion() != snapshot.version;
+  }
+
+  CatalogueSnapshot Read(bool songs) {
     CatalogueSnapshot snap;
     const std::set<std::string> vodinfo = Columns("vodinfo");
     if (songs && !vodinfo.empty()) {
@@ -125,6 +146,11 @@ class SqliteStore final : public CatalogueStore {
       for (const auto& [name, type] : kOwnColumns)
         select += vodinfo.count(name) ? std::string(", ") + name : std::string(", NULL");
       select += " FROM vodinfo ORDER BY SINGID";
+      {
+        Stmt count = Prepare("SELECT count(*) FROM vodinfo");
+        if (sqlite3_step(count.get()) == SQLITE_ROW)
+          snap.songs.reserve(static_cast<std::size_t>(sqlite3_column_int64(count.get(), 0)));
+      }
       Stmt s = Prepare(select);
       int rc;
       while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
@@ -158,10 +184,20 @@ class SqliteStore final : public CatalogueStore {
         snap.retired.push_back(sqlite3_column_int64(s.get(), 0));
     }
     if (!Columns("catalogue_meta").empty()) {
-      Stmt s = Prepare("SELECT VALUE FROM catalogue_meta WHERE NAME = 'next number'");
-      if (sqlite3_step(s.get()) == SQLITE_ROW) snap.nextNumber = sqlite3_column_int64(s.get(), 0);
+      Stmt s = Prepare("SELECT NAME, VALUE FROM catalogue_meta");
+      while (sqlite3_step(s.get()) == SQLITE_ROW) {
+        const std::string name = Text(s.get(), 0);
+        if (name == "next number") snap.nextNumber = sqlite3_column_int64(s.get(), 1);
+        if (name == "parse signature") snap.signature = Text(s.get(), 1);
+      }
     }
     return snap;
+  }
+
+  // Changes when another connection commits to the file.
+  std::int64_t DataVersion() {
+    Stmt s = Prepare("PRAGMA data_version");
+    return sqlite3_step(s.get()) == SQLITE_ROW ? sqlite3_column_int64(s.get(), 0) : -1;
   }
 
   void Apply(const CatalogueChanges& c, const ApplyProgress& progress) override {
@@ -220,10 +256,13 @@ class SqliteStore final : public CatalogueStore {
         tick();
       }
     }
-    Stmt meta = Prepare(
-        "INSERT OR REPLACE INTO catalogue_meta (NAME, VALUE) VALUES ('next number', ?1)");
-    sqlite3_bind_int64(meta.get(), 1, c.nextNumber);
+    Stmt meta = Prepare("INSERT OR REPLACE INTO catalogue_meta (NAME, VALUE) VALUES (?1, ?2)");
+    BindText(meta.get(), 1, "next number");
+    BindText(meta.get(), 2, std::to_string(c.nextNumber));
     Step(meta.get(), "storing the next number");
+    BindText(meta.get(), 1, "parse signature");
+    BindText(meta.get(), 2, c.signature);
+    Step(meta.get(), "storing the parse signature");
   }
 
   void Commit() override {

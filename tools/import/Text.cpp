@@ -194,20 +194,24 @@ struct Normaliser::Icu {
   std::unique_ptr<icu::Transliterator> simplify;
 };
 
-Normaliser::Normaliser() : icu_(std::make_unique<Icu>()) {
-  UErrorCode status = U_ZERO_ERROR;
-  icu_->simplify.reset(
-      icu::Transliterator::createInstance("Traditional-Simplified", UTRANS_FORWARD, status));
-  if (U_FAILURE(status) || !icu_->simplify)
-    throw std::runtime_error(std::string("ICU has no Traditional-Simplified transliterator: ") +
-                             u_errorName(status));
-}
-
+Normaliser::Normaliser() = default;
 Normaliser::~Normaliser() = default;
 
 char32_t Normaliser::Simplified(char32_t c) {
   if (!IsHan(c)) return c;
   if (const auto it = memo_.find(c); it != memo_.end()) return it->second;
+  // ICU builds a transliterator from its rules, which takes a while: only
+  // when a character is first asked for.
+  if (!icu_) {
+    auto icu = std::make_unique<Icu>();
+    UErrorCode status = U_ZERO_ERROR;
+    icu->simplify.reset(
+        icu::Transliterator::createInstance("Traditional-Simplified", UTRANS_FORWARD, status));
+    if (U_FAILURE(status) || !icu->simplify)
+      throw std::runtime_error(std::string("ICU has no Traditional-Simplified transliterator: ") +
+                               u_errorName(status));
+    icu_ = std::move(icu);
+  }
   icu::UnicodeString text(static_cast<UChar32>(c));
   icu_->simplify->transliterate(text);
   // A character maps to one character; anything else keeps the original.

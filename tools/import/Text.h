@@ -51,8 +51,8 @@ std::size_t CountChars(std::string_view utf8);
 // simplified ones, blanks dropped.
 class Normaliser {
  public:
-  // Throws std::runtime_error when ICU lacks its traditional-to-simplified
-  // transliterator.
+  // Simplified() throws std::runtime_error when ICU lacks its
+  // traditional-to-simplified transliterator.
   Normaliser();
   ~Normaliser();
   Normaliser(const Normaliser&) = delete;
