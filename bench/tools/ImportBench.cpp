@@ -114,7 +114,9 @@ std::vector<Row> ReadRows(const std::string& db) {
                      "FILESIZE, FILETIME, MISSING from vodinfo",
                      -1, &s, nullptr);
   std::vector<Row> rows;
-  auto text = [&](int i) { return std::string(reinterpret_cast<const char*>(sqlite3_column_text(s, i))); };
+  auto text = [&](int i) {
+    return std::string(reinterpret_cast<const char*>(sqlite3_column_text(s, i)));
+  };
   while (sqlite3_step(s) == SQLITE_ROW)
     rows.push_back(Row{sqlite3_column_int64(s, 0), sqlite3_column_int64(s, 7),
                        sqlite3_column_int64(s, 8), sqlite3_column_int64(s, 9), text(1), text(2),
@@ -207,10 +209,14 @@ int main() {
       "median seconds: find %.3f (plain find %.3f), bare insert %.3f, first import %.3f, "
       "re-import %.3f\n",
       f, p, i, a, r);
-  std::printf("ratio first import / (find + bare insert): %.2f (target at most 3.0; %.2f with plain find)\n",
-              a / (f + i), a / (p + i));
-  std::printf("ratio re-import / find:                    %.2f (target at most 2.0; %.2f against plain find)\n",
-              r / f, r / p);
+  std::printf(
+      "ratio first import / (find + bare insert): %.2f (target at most 3.0; %.2f with plain "
+      "find)\n",
+      a / (f + i), a / (p + i));
+  std::printf(
+      "ratio re-import / find:                    %.2f (target at most 2.0; %.2f against plain "
+      "find)\n",
+      r / f, r / p);
   fs::remove_all(temp);
   return 0;
 }

@@ -1,8 +1,8 @@
 // quorvod-import as a venue runs it: the command line, its summaries, its
 // exit status, and what a killed run leaves behind.
 
-#include <gmock/gmock.h>
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -41,7 +41,8 @@ std::string Quote(const std::string& s) {
 
 Outcome RunProgram(const std::string& args, const std::string& folder) {
   const std::string out = folder + "/out.txt", err = folder + "/err.txt";
-  const int rc = std::system((Program() + " " + args + " >" + Quote(out) + " 2>" + Quote(err)).c_str());
+  const int rc =
+      std::system((Program() + " " + args + " >" + Quote(out) + " 2>" + Quote(err)).c_str());
   return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, ReadFileText(out), ReadFileText(err)};
 }
 
@@ -49,10 +50,23 @@ class ImportProgram : public ::testing::Test {
  protected:
   std::string Base() const {
     return Quote(tree_.Songs()) + " " + Quote(tree_.Root() + "/singers.csv") + " --share " +
-           Quote("\\\\ktv\\quorvod") + " --photos " + Quote(tree_.Root() + "/photos") +
-           " --db " + Quote(Db());
+           Quote("\\\\ktv\\quorvod") + " --photos " + Quote(tree_.Root() + "/photos") + " --db " +
+           Quote(Db());
   }
   std::string Db() const { return tree_.Root() + "/catalogue.db"; }
+  // quorvod-import on a folder in the background, its output thrown away.
+  pid_t Start(const std::string& songs) const {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int null = open("/dev/null", O_WRONLY);
+      dup2(null, 1);
+      dup2(null, 2);
+      execl(Program().c_str(), Program().c_str(), songs.c_str(), "--db", Db().c_str(), "--quiet",
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    return pid;
+  }
   TestTree tree_;
 };
 
@@ -82,7 +96,8 @@ TEST_F(ImportProgram, ACommandLineThatCannotWorkSaysWhy) {
   EXPECT_EQ(o.status, 1);
   EXPECT_THAT(o.err, HasSubstr("its columns: colour, size"));
   EXPECT_FALSE(fs::exists(Db()));
-  o = RunProgram(Quote(tree_.Songs()) + " --mariadb " + Quote("mariadb://nobody:x@127.0.0.1:1/ktv"), f);
+  o = RunProgram(Quote(tree_.Songs()) + " --mariadb " + Quote("mariadb://nobody:x@127.0.0.1:1/ktv"),
+                 f);
   EXPECT_EQ(o.status, 1);
   EXPECT_THAT(o.err, HasSubstr("cannot connect to MariaDB at 127.0.0.1:1"));
 }
@@ -93,7 +108,8 @@ TEST_F(ImportProgram, SummariesForPeopleAndForScripts) {
   EXPECT_THAT(o.out, HasSubstr("dry run: nothing was written"));
   EXPECT_THAT(o.out, HasSubstr("would add:"));
   EXPECT_THAT(o.out, HasSubstr("parsed rows (sample):"));
-  EXPECT_THAT(o.out, HasSubstr("singers list " + tree_.Root() + "/singers.csv: 6 rows (GBK, comma)"));
+  EXPECT_THAT(o.out,
+              HasSubstr("singers list " + tree_.Root() + "/singers.csv: 6 rows (GBK, comma)"));
   EXPECT_THAT(o.out, HasSubstr("names that do not fit the profile (1)"));
   EXPECT_FALSE(fs::exists(Db()));
 
@@ -132,15 +148,7 @@ TEST_F(ImportProgram, AKilledRunLeavesTheOldOrTheNewCatalogue) {
   ASSERT_EQ(RunProgram(base + " --extensions mp4", tree_.Root()).status, 0);  // the tables, no song
   std::mt19937 random(std::random_device{}());
   for (int attempt = 0; attempt < 4; ++attempt) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-      const int null = open("/dev/null", O_WRONLY);
-      dup2(null, 1);
-      dup2(null, 2);
-      execl(Program().c_str(), Program().c_str(), songs.c_str(), "--db", Db().c_str(), "--quiet",
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
+    const pid_t pid = Start(songs);
     std::this_thread::sleep_for(std::chrono::milliseconds(100 + random() % 900));
     kill(pid, SIGKILL);
     int status = 0;
@@ -158,15 +166,7 @@ TEST_F(ImportProgram, AKilledRunLeavesTheOldOrTheNewCatalogue) {
     }
   }
   // Ctrl+C: the run stops and says so, or it had finished already.
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    dup2(null, 2);
-    execl(Program().c_str(), Program().c_str(), songs.c_str(), "--db", Db().c_str(), "--quiet",
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
+  const pid_t pid = Start(songs);
   std::this_thread::sleep_for(std::chrono::milliseconds(150));
   kill(pid, SIGINT);
   int status = 0;

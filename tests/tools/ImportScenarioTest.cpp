@@ -33,11 +33,12 @@ class ImportScenario : public ::testing::TestWithParam<Flavour> {
   std::map<std::string, std::string> Song(const std::string& rel) {
     const auto rows = catalogue_->Rows(
         "select SINGID, SINGNAME, SINGER, TYPE, SONGLANGUAGE, FIRSTWORD, MISSING from vodinfo "
-        "where PATH1 = '" + UncOf(rel) + "'");
+        "where PATH1 = '" +
+        UncOf(rel) + "'");
     if (rows.size() != 1) return {};
     std::map<std::string, std::string> out;
-    const char* names[] = {"SINGID", "SINGNAME", "SINGER", "TYPE", "SONGLANGUAGE", "FIRSTWORD",
-                           "MISSING"};
+    const char* names[] = {"SINGID",       "SINGNAME",  "SINGER", "TYPE",
+                           "SONGLANGUAGE", "FIRSTWORD", "MISSING"};
     std::size_t from = 0;
     for (const char* name : names) {
       const auto bar = rows[0].find('|', from);
@@ -150,9 +151,9 @@ TEST_P(ImportScenario, ReimportsKeepNumbersThroughMovesRenamesAndAdditions) {
   const std::string gone = before("少儿/群星-小兔子乖乖.mpg");
   const std::string changed = before("English/Celine Dion-My Heart Will Go On-英语-情歌.mkv");
 
-  tree_.Move("粤语/张学友-吻别.mp4", "情歌/张学友-吻别.mp4");                  // moved
+  tree_.Move("粤语/张学友-吻别.mp4", "情歌/张学友-吻别.mp4");                 // moved
   tree_.Move("国语/周杰伦-稻香-流行.mpg", "国语/周杰伦-稻香-国语-流行.mpg");  // renamed
-  tree_.Remove("少儿/群星-小兔子乖乖.mpg");                                  // gone
+  tree_.Remove("少儿/群星-小兔子乖乖.mpg");                                   // gone
   tree_.Write("English/Celine Dion-My Heart Will Go On-英语-情歌.mkv", "a longer file now");
   tree_.Write("国语/那英-征服.mpg", "new");  // new
 
@@ -190,8 +191,7 @@ TEST_P(ImportScenario, ReimportsKeepNumbersThroughMovesRenamesAndAdditions) {
   const std::string next = Song("国语/韩红-天路.mpg")["SINGID"];
   EXPECT_EQ(next, std::to_string(10002 + TreeFiles().size()));
   EXPECT_NE(next, gone);
-  EXPECT_EQ(catalogue_->Rows("select SINGID from retired_numbers"),
-            std::vector<std::string>{gone});
+  EXPECT_EQ(catalogue_->Rows("select SINGID from retired_numbers"), std::vector<std::string>{gone});
 
   // A number asked for by the name is given when it is free.
   options_.profile = "{number} {singer}-{title}";
@@ -304,9 +304,9 @@ TEST_P(ImportScenario, ProbingLearnsDurationAndVocalAndLeavesBrokenFilesOut) {
   for (const Noted& n : r.notImported)
     brokenReported |= n.what == UncOf("测试/测试歌手-坏的视频.mp4");
   EXPECT_TRUE(brokenReported);
-  const auto rows = catalogue_->Rows(
-      "select SINGNAME, DURATION, VOCAL from vodinfo where PATH1 = '" +
-      UncOf("测试/测试歌手-真的视频.mp4") + "'");
+  const auto rows =
+      catalogue_->Rows("select SINGNAME, DURATION, VOCAL from vodinfo where PATH1 = '" +
+                       UncOf("测试/测试歌手-真的视频.mp4") + "'");
   ASSERT_EQ(rows.size(), 1u);
   const auto bar = rows[0].find('|');
   EXPECT_EQ(rows[0].substr(0, bar), "真的视频");

@@ -23,8 +23,8 @@ class ImportedCatalogueThroughTheServer : public ::testing::TestWithParam<Flavou
     data::test::UseBuiltEngine();
     std::string whyNot;
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    catalogue_ = TestCatalogue::Create(GetParam(), std::string("srv_") + info->name(),
-                                       tree_.Root(), whyNot);
+    catalogue_ =
+        TestCatalogue::Create(GetParam(), std::string("srv_") + info->name(), tree_.Root(), whyNot);
     if (catalogue_ == nullptr) GTEST_SKIP() << whyNot;
     ImportOptions o = tree_.Options();
     catalogue_->Use(o);
@@ -53,8 +53,8 @@ class ImportedCatalogueThroughTheServer : public ::testing::TestWithParam<Flavou
     return out;
   }
   std::string Number(const std::string& rel) {
-    const auto rows = catalogue_->Rows("select SINGID from vodinfo where PATH1 = '" +
-                                       UncOf(rel) + "'");
+    const auto rows =
+        catalogue_->Rows("select SINGID from vodinfo where PATH1 = '" + UncOf(rel) + "'");
     return rows.empty() ? "" : rows[0];
   }
 
@@ -85,8 +85,9 @@ TEST_P(ImportedCatalogueThroughTheServer, TheTerminalsStatementsFindTheImportedS
   // and the traditional spelling of the list meet under one name.
   EXPECT_EQ(Songs(data::SongsOfSingerSlot1Statement(G("刘德华"))),
             (std::set<std::string>{liu + " 刘德华.忘情水", liuCopy + " 刘德华.忘情水"}));
-  EXPECT_EQ(Songs(data::SongsOfSingerStatement(G("張學友"))),
-            (std::set<std::string>{zhang + " 張學友.一千个伤心的理由", zhangKiss + " 張學友.吻别"}));
+  EXPECT_EQ(
+      Songs(data::SongsOfSingerStatement(G("張學友"))),
+      (std::set<std::string>{zhang + " 張學友.一千个伤心的理由", zhangKiss + " 張學友.吻别"}));
 
   // Category and language buttons.
   EXPECT_EQ(Songs(data::SongsOfTypeStatement(G("少儿"))),
@@ -107,7 +108,8 @@ TEST_P(ImportedCatalogueThroughTheServer, TheTerminalsStatementsFindTheImportedS
   EXPECT_EQ(Songs(data::SongByNumberStatement(zhang)),
             (std::set<std::string>{zhang + " 張學友.一千个伤心的理由"}));
   data::ClientDataSet& play = *terminal_->dm->playClientDataSet;
-  data::RunCatalogueQuery(play, data::MediaPathStatement(zhang + " " + G("張學友.一千个伤心的理由")));
+  data::RunCatalogueQuery(play,
+                          data::MediaPathStatement(zhang + " " + G("張學友.一千个伤心的理由")));
   EXPECT_EQ(U(play.FieldByName("PATH1").AsString()), UncOf("粤语/张学友-一千个伤心的理由.mpg"));
 }
 

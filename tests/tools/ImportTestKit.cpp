@@ -117,8 +117,8 @@ class MariaDbCatalogue final : public TestCatalogue {
   }
   Flavour Kind() const override { return Flavour::MariaDb; }
   std::string Uri() const {
-    return "mariadb://" + address_.user + ":" + address_.password + "@127.0.0.1:" +
-           std::to_string(address_.port) + "/" + database_;
+    return "mariadb://" + address_.user + ":" + address_.password +
+           "@127.0.0.1:" + std::to_string(address_.port) + "/" + database_;
   }
   void Use(ImportOptions& o) const override { o.mariadb = Uri(); }
   std::vector<std::string> ServerArguments() const override { return {"--mariadb", Uri()}; }
@@ -197,10 +197,9 @@ TestTree::TestTree() {
   std::ofstream(Songs() + "/国语/.隐藏-歌.mpg") << "hidden";
   // The singers list as a spreadsheet in a Chinese Windows saves it: GBK.
   fs::create_directories(root_ + "/photos");
-  std::ofstream(root_ + "/singers.csv")
-      << platform::Utf8ToGbk(
-             "歌手,性别,照片\r\n刘德华,男,ldh.jpg\r\n王菲,女,\r\n張學友,男歌手,\r\n"
-             "Beyond,乐队,\r\n叶启田,男,\r\n无名氏,不详,\r\n");
+  std::ofstream(root_ + "/singers.csv") << platform::Utf8ToGbk(
+      "歌手,性别,照片\r\n刘德华,男,ldh.jpg\r\n王菲,女,\r\n張學友,男歌手,\r\n"
+      "Beyond,乐队,\r\n叶启田,男,\r\n无名氏,不详,\r\n");
   const std::string jpeg = std::string("\xFF\xD8\xFF\xE0", 4) + "a photo";
   std::ofstream(root_ + "/photos/ldh.jpg") << jpeg;
   std::ofstream(root_ + "/photos/王菲.jpg") << jpeg + " of her";
@@ -254,12 +253,14 @@ ImportOptions TestTree::Options() const {
 std::unique_ptr<TestCatalogue> TestCatalogue::Create(Flavour flavour, const std::string& name,
                                                      const std::string& folder,
                                                      std::string& whyNot) {
-  if (flavour == Flavour::Sqlite) return std::make_unique<SqliteCatalogue>(folder + "/catalogue.db");
+  if (flavour == Flavour::Sqlite)
+    return std::make_unique<SqliteCatalogue>(folder + "/catalogue.db");
   auto* server = server::testing::MariaDbTestServer::Shared(whyNot);
   if (server == nullptr) return nullptr;
   std::string database = "imp_";
   for (const char c : name)
-    database += (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ? c : '_';
+    database +=
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ? c : '_';
   return std::make_unique<MariaDbCatalogue>(*server, database.substr(0, 60));
 }
 
@@ -276,7 +277,8 @@ std::vector<std::string> TestCatalogue::Dump() const {
   if (!HasTables()) return out;
   for (const char* sql :
        {"select * from vodinfo order by SINGID", "select * from singer order by SINGNAME",
-        "select * from catalogue_meta order by NAME", "select * from retired_numbers order by SINGID"}) {
+        "select * from catalogue_meta order by NAME",
+        "select * from retired_numbers order by SINGID"}) {
     out.push_back(sql);
     for (std::string& row : Rows(sql)) out.push_back(std::move(row));
   }

@@ -91,7 +91,8 @@ void WriteSongFiles(const DemoOptions& o, const std::vector<Singer>& singers, Na
   }
   std::ofstream list(fs::path(o.dir) / "singers.csv");
   list << "歌手,性别,照片\n";
-  for (const Singer& s : singers) list << s.name << "," << s.sex << "," << (o.photos ? s.photo : "") << "\n";
+  for (const Singer& s : singers)
+    list << s.name << "," << s.sex << "," << (o.photos ? s.photo : "") << "\n";
   if (!list) throw std::runtime_error("cannot write " + o.dir + "/singers.csv");
 }
 

@@ -146,12 +146,12 @@ TEST_F(DemoCatalogue, SongsAreAnImportOfTheSongFilesTheDemoWrote) {
     EXPECT_NEAR(length, std::stod(seconds), 0.5) << probe;
   }
   // The import's indexes, the letters one usable by the keypad's like.
-  const auto indexes =
-      Rows("select name from sqlite_master where type='index' and tbl_name in ('singer', "
-           "'vodinfo') order by name");
-  EXPECT_EQ(indexes, (std::vector<std::string>{"singer_sex", "vodinfo_firstword",
-                                               "vodinfo_language", "vodinfo_singer",
-                                               "vodinfo_type"}));
+  const auto indexes = Rows(
+      "select name from sqlite_master where type='index' and tbl_name in ('singer', "
+      "'vodinfo') order by name");
+  EXPECT_EQ(indexes,
+            (std::vector<std::string>{"singer_sex", "vodinfo_firstword", "vodinfo_language",
+                                      "vodinfo_singer", "vodinfo_type"}));
   const auto plan = Rows(
       "explain query plan select SINGID,SINGNAME,SINGER from vodinfo where FIRSTWORD like \"YL%\"");
   ASSERT_EQ(plan.size(), 1u);

@@ -11,8 +11,8 @@
 //
 // and two tables of its own: catalogue_meta (NAME, VALUE: the next song
 // number) and retired_numbers (SINGID, RETIRED: numbers of pruned songs,
-// never given again). A run is one transaction: Begin, Load, Apply, Commit; Rollback (or destroying the store before Commit)
-// leaves the catalogue as it was.
+// never given again). A run is one transaction: Begin, Load, Apply, Commit; Rollback (or destroying
+// the store before Commit) leaves the catalogue as it was.
 //
 // SQLite and MariaDB; one thread uses a store at a time. Failures throw
 // std::runtime_error with the database's text.

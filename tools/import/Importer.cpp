@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <exception>
 #include <filesystem>
@@ -224,7 +224,7 @@ void ProbeSongs(const ImportOptions& o, const std::vector<Candidate>& songs,
 // and time, is not missing (and was probed, when probing) is unchanged while
 // the parse signature is the same: its row stands as it is.
 struct Split {
-  std::vector<std::size_t> unchangedRows;  // rows of the snapshot
+  std::vector<std::size_t> unchangedRows;   // rows of the snapshot
   std::vector<std::size_t> unchangedFiles;  // their files (indexes into gathered.files)
   std::vector<std::size_t> toParse;
   std::uint64_t gbkNames = 0;
@@ -296,8 +296,7 @@ void SortByPath(std::vector<Candidate>& songs) {
 // Singers of the catalogue's songs that the singer table lacks.
 std::vector<std::string> WithoutSingerRow(const std::vector<Candidate>& songs,
                                           const CatalogueSnapshot& snap,
-                                          const CatalogueChanges& changes,
-                                          Normaliser& normaliser) {
+                                          const CatalogueChanges& changes, Normaliser& normaliser) {
   std::unordered_set<std::string_view> distinct;
   for (const SongRow& r : snap.songs)
     if (!r.singer.empty()) distinct.insert(r.singer);
@@ -332,8 +331,7 @@ ImportReport RunImport(const ImportOptions& o, const ImportProgress& progress,
     if (stat(source.c_str(), &st) != 0)
       throw std::runtime_error(source + ": " + std::strerror(errno));
   }
-  const unsigned threads =
-      o.jobs == 0 ? std::max(2u, std::thread::hardware_concurrency()) : o.jobs;
+  const unsigned threads = o.jobs == 0 ? std::max(2u, std::thread::hardware_concurrency()) : o.jobs;
 
   // A SQLite catalogue that does not exist yet is only made once everything
   // is read: a run that fails before must not leave an empty one behind.
@@ -395,10 +393,9 @@ ImportReport RunImport(const ImportOptions& o, const ImportProgress& progress,
   if (o.probe) ProbeSongs(o, songs, snap, byPath, threads, progress, cancel, probes);
   CheckCancel(cancel);
 
-  const std::string photoDir =
-      !o.photoDir.empty() ? o.photoDir
-      : sqlite            ? (fs::path(o.db).parent_path() / "Photo").string()
-                          : std::string("Photo");
+  const std::string photoDir = !o.photoDir.empty() ? o.photoDir
+                               : sqlite ? (fs::path(o.db).parent_path() / "Photo").string()
+                                        : std::string("Photo");
   if (sqlite && !existed && !o.dryRun) store = open(true);
   try {
     store->Begin(!o.dryRun);

@@ -1,12 +1,13 @@
 #include "Initials.h"
 
-#include <unicode/translit.h>
 #include <unicode/unistr.h>
 
 #include <algorithm>
 #include <stdexcept>
 #include <utility>
 #include <vector>
+
+#include "IcuTransliterator.h"
 
 namespace quor::tools::catalogue {
 namespace {
@@ -15,41 +16,139 @@ namespace {
 // as they occur in song titles, with their initials. Simplified characters.
 constexpr std::pair<const char*, const char*> kPhrases[] = {
     // 重: zhong, but chong in "again" and in the city
-    {"重庆", "CQ"}, {"重来", "CL"}, {"重逢", "CF"}, {"重新", "CX"}, {"重温", "CW"},
-    {"重生", "CS"}, {"重复", "CF"}, {"重回", "CH"}, {"重归", "CG"}, {"重聚", "CJ"},
-    {"重见", "CJ"}, {"重演", "CY"}, {"重唱", "CC"}, {"重建", "CJ"}, {"重阳", "CY"},
-    {"重叠", "CD"}, {"重现", "CX"}, {"重返", "CF"}, {"重燃", "CR"}, {"重拾", "CS"},
-    {"重围", "CW"}, {"重重", "CC"}, {"万重", "WC"}, {"双重", "SC"}, {"重游", "CY"},
+    {"重庆", "CQ"},
+    {"重来", "CL"},
+    {"重逢", "CF"},
+    {"重新", "CX"},
+    {"重温", "CW"},
+    {"重生", "CS"},
+    {"重复", "CF"},
+    {"重回", "CH"},
+    {"重归", "CG"},
+    {"重聚", "CJ"},
+    {"重见", "CJ"},
+    {"重演", "CY"},
+    {"重唱", "CC"},
+    {"重建", "CJ"},
+    {"重阳", "CY"},
+    {"重叠", "CD"},
+    {"重现", "CX"},
+    {"重返", "CF"},
+    {"重燃", "CR"},
+    {"重拾", "CS"},
+    {"重围", "CW"},
+    {"重重", "CC"},
+    {"万重", "WC"},
+    {"双重", "SC"},
+    {"重游", "CY"},
     // 长: chang (the default below), but zhang in "grow" and in titles of office
-    {"长大", "ZD"}, {"成长", "CZ"}, {"生长", "SZ"}, {"校长", "XZ"}, {"家长", "JZ"},
-    {"队长", "DZ"}, {"班长", "BZ"}, {"船长", "CZ"}, {"长辈", "ZB"}, {"长老", "ZL"},
-    {"首长", "SZ"}, {"增长", "ZZ"}, {"兄长", "XZ"}, {"村长", "CZ"}, {"长官", "ZG"},
-    {"市长", "SZ"}, {"师长", "SZ"}, {"连长", "LZ"}, {"团长", "TZ"}, {"部长", "BZ"},
+    {"长大", "ZD"},
+    {"成长", "CZ"},
+    {"生长", "SZ"},
+    {"校长", "XZ"},
+    {"家长", "JZ"},
+    {"队长", "DZ"},
+    {"班长", "BZ"},
+    {"船长", "CZ"},
+    {"长辈", "ZB"},
+    {"长老", "ZL"},
+    {"首长", "SZ"},
+    {"增长", "ZZ"},
+    {"兄长", "XZ"},
+    {"村长", "CZ"},
+    {"长官", "ZG"},
+    {"市长", "SZ"},
+    {"师长", "SZ"},
+    {"连长", "LZ"},
+    {"团长", "TZ"},
+    {"部长", "BZ"},
     // 乐: le, but yue for music
-    {"音乐", "YY"}, {"乐队", "YD"}, {"乐团", "YT"}, {"乐曲", "YQ"}, {"乐章", "YZ"},
-    {"乐器", "YQ"}, {"乐手", "YS"}, {"声乐", "SY"}, {"器乐", "QY"}, {"民乐", "MY"},
-    {"古乐", "GY"}, {"乐府", "YF"}, {"乐谱", "YP"}, {"弦乐", "XY"}, {"交响乐", "JXY"},
-    {"摇滚乐", "YGY"}, {"爵士乐", "JSY"},
+    {"音乐", "YY"},
+    {"乐队", "YD"},
+    {"乐团", "YT"},
+    {"乐曲", "YQ"},
+    {"乐章", "YZ"},
+    {"乐器", "YQ"},
+    {"乐手", "YS"},
+    {"声乐", "SY"},
+    {"器乐", "QY"},
+    {"民乐", "MY"},
+    {"古乐", "GY"},
+    {"乐府", "YF"},
+    {"乐谱", "YP"},
+    {"弦乐", "XY"},
+    {"交响乐", "JXY"},
+    {"摇滚乐", "YGY"},
+    {"爵士乐", "JSY"},
     // 行: xing, but hang for rows and trades
-    {"银行", "YH"}, {"行业", "HY"}, {"一行", "YH"}, {"两行", "LH"}, {"行列", "HL"},
-    {"各行各业", "GHGY"}, {"行家", "HJ"}, {"内行", "NH"}, {"外行", "WH"}, {"行情", "HQ"},
+    {"银行", "YH"},
+    {"行业", "HY"},
+    {"一行", "YH"},
+    {"两行", "LH"},
+    {"行列", "HL"},
+    {"各行各业", "GHGY"},
+    {"行家", "HJ"},
+    {"内行", "NH"},
+    {"外行", "WH"},
+    {"行情", "HQ"},
     // 藏: cang, but zang for Tibet and treasure
-    {"西藏", "XZ"}, {"宝藏", "BZ"}, {"藏族", "ZZ"}, {"青藏", "QZ"}, {"藏獒", "ZA"},
-    {"藏歌", "ZG"}, {"藏北", "ZB"}, {"藏南", "ZN"},
+    {"西藏", "XZ"},
+    {"宝藏", "BZ"},
+    {"藏族", "ZZ"},
+    {"青藏", "QZ"},
+    {"藏獒", "ZA"},
+    {"藏歌", "ZG"},
+    {"藏北", "ZB"},
+    {"藏南", "ZN"},
     // 弹: dan, but tan for playing an instrument
-    {"弹琴", "TQ"}, {"弹唱", "TC"}, {"弹奏", "TZ"}, {"弹起", "TQ"}, {"弹吉他", "TJT"},
-    {"弹指", "TZ"}, {"反弹", "FT"}, {"弹性", "TX"}, {"弹跳", "TT"}, {"弹钢琴", "TGQ"},
+    {"弹琴", "TQ"},
+    {"弹唱", "TC"},
+    {"弹奏", "TZ"},
+    {"弹起", "TQ"},
+    {"弹吉他", "TJT"},
+    {"弹指", "TZ"},
+    {"反弹", "FT"},
+    {"弹性", "TX"},
+    {"弹跳", "TT"},
+    {"弹钢琴", "TGQ"},
     // 朝: chao, but zhao for morning
-    {"朝阳", "ZY"}, {"朝霞", "ZX"}, {"朝夕", "ZX"}, {"朝朝暮暮", "ZZMM"}, {"今朝", "JZ"},
-    {"朝气", "ZQ"}, {"朝露", "ZL"}, {"一朝", "YZ"},
+    {"朝阳", "ZY"},
+    {"朝霞", "ZX"},
+    {"朝夕", "ZX"},
+    {"朝朝暮暮", "ZZMM"},
+    {"今朝", "JZ"},
+    {"朝气", "ZQ"},
+    {"朝露", "ZL"},
+    {"一朝", "YZ"},
     // 调: diao, but tiao for tuning and teasing
-    {"调皮", "TP"}, {"调情", "TQ"}, {"调和", "TH"}, {"调整", "TZ"}, {"协调", "XT"},
-    {"空调", "KT"}, {"调味", "TW"},
+    {"调皮", "TP"},
+    {"调情", "TQ"},
+    {"调和", "TH"},
+    {"调整", "TZ"},
+    {"协调", "XT"},
+    {"空调", "KT"},
+    {"调味", "TW"},
     // single cases
-    {"倔强", "JJ"}, {"漂泊", "PB"}, {"飘泊", "PB"}, {"停泊", "TB"}, {"厦门", "XM"},
-    {"便宜", "PY"}, {"率真", "SZ"}, {"坦率", "TS"}, {"率性", "SX"}, {"草率", "CS"},
-    {"可恶", "KW"}, {"厌恶", "YW"}, {"反省", "FX"}, {"人参", "RS"}, {"投降", "TX"},
-    {"恐吓", "KH"}, {"星宿", "XX"}, {"给予", "JY"}, {"供给", "GJ"}, {"自传", "ZZ"},
+    {"倔强", "JJ"},
+    {"漂泊", "PB"},
+    {"飘泊", "PB"},
+    {"停泊", "TB"},
+    {"厦门", "XM"},
+    {"便宜", "PY"},
+    {"率真", "SZ"},
+    {"坦率", "TS"},
+    {"率性", "SX"},
+    {"草率", "CS"},
+    {"可恶", "KW"},
+    {"厌恶", "YW"},
+    {"反省", "FX"},
+    {"人参", "RS"},
+    {"投降", "TX"},
+    {"恐吓", "KH"},
+    {"星宿", "XX"},
+    {"给予", "JY"},
+    {"供给", "GJ"},
+    {"自传", "ZZ"},
 };
 
 // Characters whose usual reading in titles differs from ICU's first one.
@@ -86,10 +185,10 @@ const std::unordered_map<char32_t, std::vector<Phrase>>& PhraseTable() {
 }  // namespace
 
 struct Initials::Icu {
-  std::unique_ptr<icu::Transliterator> latin;
+  IcuTransliterator latin{"Han-Latin; Latin-ASCII; Upper"};
 };
 
-Initials::Initials() {
+Initials::Initials() : icu_(std::make_unique<Icu>()) {
   for (const auto& [c, initial] : kCharacters) memo_.emplace(c, initial);
 }
 
@@ -97,18 +196,8 @@ Initials::~Initials() = default;
 
 char Initials::HanInitial(char32_t c) {
   if (const auto it = memo_.find(c); it != memo_.end()) return it->second;
-  if (!icu_) {  // built on first need: ICU compiles its rules, which takes a while
-    auto icu = std::make_unique<Icu>();
-    UErrorCode status = U_ZERO_ERROR;
-    icu->latin.reset(icu::Transliterator::createInstance("Han-Latin; Latin-ASCII; Upper",
-                                                         UTRANS_FORWARD, status));
-    if (U_FAILURE(status) || !icu->latin)
-      throw std::runtime_error(std::string("ICU has no Han-Latin transliterator: ") +
-                               u_errorName(status));
-    icu_ = std::move(icu);
-  }
   icu::UnicodeString text(static_cast<UChar32>(c));
-  icu_->latin->transliterate(text);
+  icu_->latin.Get().transliterate(text);
   char initial = 0;
   for (int32_t i = 0; i < text.length(); ++i) {
     const char16_t u = text.charAt(i);

@@ -160,12 +160,13 @@ class MariaDbStore final : public CatalogueStore {
   void Begin(bool write) override {
     if (write) {
       if (Value("SELECT GET_LOCK('quorvod-import', 0)") != "1")
-        throw std::runtime_error("another quorvod-import is writing this catalogue; try again later");
+        throw std::runtime_error(
+            "another quorvod-import is writing this catalogue; try again later");
       locked_ = true;
       for (const char* sql : kCreateTables) Query(sql);
       const std::set<std::string> have = Columns("vodinfo");
-      for (const char* c : {"SINGID", "SINGNAME", "SINGER", "TYPE", "SONGLANGUAGE", "FIRSTWORD",
-                            "PATH1"})
+      for (const char* c :
+           {"SINGID", "SINGNAME", "SINGER", "TYPE", "SONGLANGUAGE", "FIRSTWORD", "PATH1"})
         if (!have.count(c))
           throw std::runtime_error("the table vodinfo has no column " + std::string(c));
       Query(kOwnColumns);
@@ -179,7 +180,8 @@ class MariaDbStore final : public CatalogueStore {
     CatalogueSnapshot snap;
     if (songs && !Columns("vodinfo").empty()) {
       const std::set<std::string> have = Columns("vodinfo");
-      std::string select = "SELECT `SINGID`,`SINGNAME`,`SINGER`,`TYPE`,`SONGLANGUAGE`,`FIRSTWORD`,`PATH1`";
+      std::string select =
+          "SELECT `SINGID`,`SINGNAME`,`SINGER`,`TYPE`,`SONGLANGUAGE`,`FIRSTWORD`,`PATH1`";
       for (const char* c : {"FILESIZE", "FILETIME", "DURATION", "VOCAL", "MISSING"})
         select += have.count(c) ? std::string(",`") + c + "`" : std::string(",NULL");
       select += " FROM `vodinfo` ORDER BY `SINGID`";
@@ -230,7 +232,8 @@ class MariaDbStore final : public CatalogueStore {
     for (std::size_t from = 0; from < c.inserts.size(); from += kBatchRows) {
       const std::size_t n = std::min(kBatchRows, c.inserts.size() - from);
       std::string sql = std::string("INSERT INTO `vodinfo` (") + kSongColumns + ") VALUES ";
-      for (std::size_t i = 0; i < n; ++i) sql += i == 0 ? "(?,?,?,?,?,?,?,?,?,?,?,?)" : ",(?,?,?,?,?,?,?,?,?,?,?,?)";
+      for (std::size_t i = 0; i < n; ++i)
+        sql += i == 0 ? "(?,?,?,?,?,?,?,?,?,?,?,?)" : ",(?,?,?,?,?,?,?,?,?,?,?,?)";
       Binder b;
       for (std::size_t i = 0; i < n; ++i) b.Song(c.inserts[from + i]);
       Execute(sql, b, "adding songs");
@@ -276,7 +279,8 @@ class MariaDbStore final : public CatalogueStore {
       b.Text(r.sex);
       b.Text(r.name);
       b.Text(r.path);
-      Execute("INSERT INTO `singer` (`SEX`,`SINGNAME`,`Path`) VALUES (?,?,?)", b, "adding a singer");
+      Execute("INSERT INTO `singer` (`SEX`,`SINGNAME`,`Path`) VALUES (?,?,?)", b,
+              "adding a singer");
       tick(1);
     }
     for (const auto& [old, r] : c.singerUpdates) {
@@ -293,9 +297,10 @@ class MariaDbStore final : public CatalogueStore {
     Binder meta;
     meta.Text(next);
     meta.Text(c.signature);
-    Execute("REPLACE INTO `catalogue_meta` (`NAME`,`VALUE`) VALUES ('next number',?),"
-            "('parse signature',?)",
-            meta, "storing the next number");
+    Execute(
+        "REPLACE INTO `catalogue_meta` (`NAME`,`VALUE`) VALUES ('next number',?),"
+        "('parse signature',?)",
+        meta, "storing the next number");
   }
 
   void Commit() override {
@@ -314,9 +319,10 @@ class MariaDbStore final : public CatalogueStore {
 
   std::vector<std::string> Indexes() override {
     std::vector<std::string> out;
-    Rows("SELECT DISTINCT INDEX_NAME FROM information_schema.STATISTICS WHERE TABLE_SCHEMA = "
-         "DATABASE() AND TABLE_NAME IN ('singer','vodinfo') ORDER BY INDEX_NAME",
-         [&](MYSQL_ROW row) { out.push_back(Str(row[0])); });
+    Rows(
+        "SELECT DISTINCT INDEX_NAME FROM information_schema.STATISTICS WHERE TABLE_SCHEMA = "
+        "DATABASE() AND TABLE_NAME IN ('singer','vodinfo') ORDER BY INDEX_NAME",
+        [&](MYSQL_ROW row) { out.push_back(Str(row[0])); });
     return out;
   }
 
@@ -353,9 +359,11 @@ class MariaDbStore final : public CatalogueStore {
 
   std::set<std::string> Columns(const std::string& table) {
     std::set<std::string> out;
-    Rows("SELECT UPPER(COLUMN_NAME) FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = DATABASE() "
-         "AND TABLE_NAME = '" + table + "'",
-         [&](MYSQL_ROW row) { out.insert(Str(row[0])); });
+    Rows(
+        "SELECT UPPER(COLUMN_NAME) FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = DATABASE() "
+        "AND TABLE_NAME = '" +
+            table + "'",
+        [&](MYSQL_ROW row) { out.insert(Str(row[0])); });
     return out;
   }
 
@@ -376,14 +384,15 @@ class MariaDbStore final : public CatalogueStore {
   void EnsureIndexes() {
     std::set<std::string> leading;
     std::set<std::pair<std::string, std::string>> named;  // (index, first column)
-    Rows("SELECT TABLE_NAME, INDEX_NAME, UPPER(COLUMN_NAME), SEQ_IN_INDEX FROM "
-         "information_schema.STATISTICS WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME IN "
-         "('singer','vodinfo')",
-         [&](MYSQL_ROW row) {
-           if (ToInt(row[3]) != 1) return;
-           leading.insert(Str(row[0]) + "." + Str(row[2]));
-           named.emplace(Str(row[1]), Str(row[2]));
-         });
+    Rows(
+        "SELECT TABLE_NAME, INDEX_NAME, UPPER(COLUMN_NAME), SEQ_IN_INDEX FROM "
+        "information_schema.STATISTICS WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME IN "
+        "('singer','vodinfo')",
+        [&](MYSQL_ROW row) {
+          if (ToInt(row[3]) != 1) return;
+          leading.insert(Str(row[0]) + "." + Str(row[2]));
+          named.emplace(Str(row[1]), Str(row[2]));
+        });
     std::set<std::string> names;
     for (const auto& [name, column] : named) names.insert(name);
     for (const IndexInfo& index : CatalogueIndexes()) {

@@ -184,8 +184,9 @@ void NameProfile::Search(const Variant& v, std::size_t token, std::size_t pos,
     // A field followed by a literal can only end where that literal starts.
     if (next != nullptr && !next->isField && end < text.size()) {
       char32_t want = next->literal.front();
-      if (want == ' ' ? !IsBlank(text[end]) : MatchLiteral(next->literal.substr(0, 1), text, end) ==
-                                                  std::u32string_view::npos)
+      if (want == ' '
+              ? !IsBlank(text[end])
+              : MatchLiteral(next->literal.substr(0, 1), text, end) == std::u32string_view::npos)
         continue;
     } else if (next != nullptr && !next->isField) {
       continue;  // the literal needs text after the field

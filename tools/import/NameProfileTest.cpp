@@ -15,9 +15,8 @@ class NameProfileTest : public ::testing::Test {
   ParsedName Parse(const NameProfile& p, const std::string& name) {
     std::u32string text;
     EXPECT_TRUE(DecodeUtf8(name, text)) << name;
-    return p.Parse(text, normaliser_, [this](std::u32string_view s) {
-      return known_.count(ToUtf8(s)) != 0;
-    });
+    return p.Parse(text, normaliser_,
+                   [this](std::u32string_view s) { return known_.count(ToUtf8(s)) != 0; });
   }
   Normaliser normaliser_;
   std::set<std::string> known_;

@@ -50,16 +50,16 @@ ProbeResult ProbeOne(const std::string& path, const ProbeControl& control) {
   // avformat_open_input frees the context itself when it fails.
   int rc = avformat_open_input(&context, path.c_str(), nullptr, nullptr);
   if (rc < 0) {
-    result.error = rc == AVERROR_EXIT ? "no answer within " +
-                                            std::to_string(control.secondsPerFile) + " s"
-                                      : ErrorText(rc);
+    result.error = rc == AVERROR_EXIT
+                       ? "no answer within " + std::to_string(control.secondsPerFile) + " s"
+                       : ErrorText(rc);
     return result;
   }
   rc = avformat_find_stream_info(context, nullptr);
   if (rc < 0) {
-    result.error = rc == AVERROR_EXIT ? "no answer within " +
-                                            std::to_string(control.secondsPerFile) + " s"
-                                      : ErrorText(rc);
+    result.error = rc == AVERROR_EXIT
+                       ? "no answer within " + std::to_string(control.secondsPerFile) + " s"
+                       : ErrorText(rc);
     avformat_close_input(&context);
     return result;
   }
@@ -80,7 +80,7 @@ ProbeResult ProbeOne(const std::string& path, const ProbeControl& control) {
     result.ok = true;
     if (context->duration != AV_NOPTS_VALUE && context->duration > 0)
       result.durationMs = context->duration / (AV_TIME_BASE / 1000);
-    result.vocal = audioTracks >= 2  ? kVocalTracks
+    result.vocal = audioTracks >= 2   ? kVocalTracks
                    : audioTracks == 0 ? kVocalNone
                    : channels >= 2    ? kVocalStereo
                                       : kVocalMono;
@@ -104,9 +104,9 @@ std::vector<ProbeResult> ProbeFiles(const std::vector<std::string>& paths,
   struct Shared {
     std::mutex mutex;
     std::vector<std::string> paths;
-    std::vector<ProbeResult> results;  // guarded by mutex
-    std::size_t next = 0;              // guarded by mutex
-    std::size_t finished = 0;          // guarded by mutex
+    std::vector<ProbeResult> results;        // guarded by mutex
+    std::size_t next = 0;                    // guarded by mutex
+    std::size_t finished = 0;                // guarded by mutex
     std::vector<Clock::time_point> started;  // per worker; guarded by mutex
     std::vector<std::size_t> current;        // per worker: its file; guarded by mutex
     std::vector<bool> abandoned;             // per worker; guarded by mutex

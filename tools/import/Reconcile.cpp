@@ -221,11 +221,10 @@ CatalogueChanges Reconcile(const ReconcileInput& in, ImportReport& report, Norma
       rowOf[c] = row;
     }
     fresh = std::move(stillFresh);
-    vanished.erase(std::remove_if(vanished.begin(), vanished.end(),
-                                  [&](std::size_t i) { return claimed[i]; }),
-                   vanished.end());
+    vanished.erase(
+        std::remove_if(vanished.begin(), vanished.end(), [&](std::size_t i) { return claimed[i]; }),
+        vanished.end());
   }
-
 
   for (std::size_t c = 0; c < songs.size(); ++c) {
     if (!accepted[c]) continue;
@@ -254,7 +253,6 @@ CatalogueChanges Reconcile(const ReconcileInput& in, ImportReport& report, Norma
   // takes one a later file names.
   changes.nextNumber = std::max(in.snapshot.nextNumber, in.options.firstNumber);
   if (!fresh.empty()) AssignNumbers(in, fresh, changes, report);
-
 
   // A sample of the rows as parsed, with the numbers they keep or get.
   for (std::size_t c = 0; c < songs.size() && report.parsedSample.size() < limit; ++c) {
@@ -312,15 +310,16 @@ CatalogueChanges Reconcile(const ReconcileInput& in, ImportReport& report, Norma
       std::string_view path;
     };
     auto hashOf = [](const std::string& singer, const std::string& title) {
-      return std::hash<std::string_view>()(singer) * 1000003u ^ std::hash<std::string_view>()(title);
+      return std::hash<std::string_view>()(singer) * 1000003u ^
+             std::hash<std::string_view>()(title);
     };
     std::vector<Entry> entries;
     entries.reserve(songs.size());
     std::unordered_set<std::string_view> parsed;
     for (std::size_t c = 0; c < songs.size(); ++c) {
       if (!accepted[c] || songs[c].singer.empty()) continue;
-      entries.push_back({hashOf(songs[c].singer, songs[c].title), &songs[c].singer,
-                         &songs[c].title, songs[c].path1});
+      entries.push_back({hashOf(songs[c].singer, songs[c].title), &songs[c].singer, &songs[c].title,
+                         songs[c].path1});
     }
     if (!rows.empty()) {
       std::unordered_set<std::size_t> hashes;

@@ -34,9 +34,9 @@ void List(std::string& out, const std::string& title, const std::vector<T>& item
 }
 
 nlohmann::json SongJson(const SongRow& r) {
-  nlohmann::json j = {{"number", r.number},     {"title", r.title},     {"singer", r.singer},
-                      {"type", r.type},         {"language", r.language}, {"letters", r.letters},
-                      {"path", r.path1},        {"missing", r.missing != 0}};
+  nlohmann::json j = {{"number", r.number}, {"title", r.title},         {"singer", r.singer},
+                      {"type", r.type},     {"language", r.language},   {"letters", r.letters},
+                      {"path", r.path1},    {"missing", r.missing != 0}};
   if (r.durationMs >= 0) j["durationMs"] = r.durationMs;
   if (!r.vocal.empty()) j["vocal"] = r.vocal;
   return j;
@@ -51,8 +51,8 @@ nlohmann::json NotedJson(const std::vector<Noted>& v, const char* what, const ch
 }  // namespace
 
 std::string TextReport(const ImportReport& r, std::size_t limit) {
-  std::string out = "catalogue: " + r.database +
-                    (r.dryRun ? "  (dry run: nothing was written)" : "") + "\n";
+  std::string out =
+      "catalogue: " + r.database + (r.dryRun ? "  (dry run: nothing was written)" : "") + "\n";
   for (const SourceReport& s : r.sources) {
     out += "  " + s.kind + " " + s.path + ": " + Count(s.entries) +
            (s.kind == "folder" ? " song files" : " rows");
@@ -78,9 +78,8 @@ std::string TextReport(const ImportReport& r, std::size_t limit) {
            (r.pruned == 0 ? " (kept; --prune deletes them)" : "") + "\n";
   }
   if (r.singersAdded + r.singersUpdated + r.photosCopied > 0)
-    out += "singers: " + Count(r.singersAdded) + " " + would + "added, " +
-           Count(r.singersUpdated) + " " + would + "updated, " + Count(r.photosCopied) +
-           " photos copied\n";
+    out += "singers: " + Count(r.singersAdded) + " " + would + "added, " + Count(r.singersUpdated) +
+           " " + would + "updated, " + Count(r.photosCopied) + " photos copied\n";
   if (r.gbkNames > 0)
     out += "names: " + Count(r.gbkNames) + " file names are written in GBK, not UTF-8\n";
   if (!r.indexes.empty()) {
@@ -94,8 +93,9 @@ std::string TextReport(const ImportReport& r, std::size_t limit) {
        "names that do not fit the profile (" + Count(r.unparsed.size()) +
            "): imported with the file name as the title",
        r.unparsed, limit, [](const std::string& s) { return "  " + s; });
-  List(out, "the same song in more than one file (" + Count(r.duplicates.size()) + "):",
-       r.duplicates, limit, noted);
+  List(out,
+       "the same song in more than one file (" + Count(r.duplicates.size()) + "):", r.duplicates,
+       limit, noted);
   List(out,
        "singers with no row in the singer table (" + Count(r.singersWithoutRow.size()) +
            "): their songs are found by category, language, letters and number, not on the "
@@ -129,11 +129,16 @@ std::string JsonReport(const ImportReport& r) {
     }
     j["sources"].push_back(o);
   }
-  j["songs"] = {{"found", r.songsSeen},       {"added", r.added},
-                {"updated", r.updated},       {"moved", r.moved},
-                {"returned", r.returned},     {"unchanged", r.unchanged},
-                {"markedMissing", r.markedMissing}, {"stillMissing", r.stillMissing},
-                {"pruned", r.pruned},         {"firstNumber", r.firstAssigned},
+  j["songs"] = {{"found", r.songsSeen},
+                {"added", r.added},
+                {"updated", r.updated},
+                {"moved", r.moved},
+                {"returned", r.returned},
+                {"unchanged", r.unchanged},
+                {"markedMissing", r.markedMissing},
+                {"stillMissing", r.stillMissing},
+                {"pruned", r.pruned},
+                {"firstNumber", r.firstAssigned},
                 {"lastNumber", r.lastAssigned}};
   j["missingGuard"] = {{"tripped", r.missingGuard},
                        {"lookMissing", r.lookMissing},

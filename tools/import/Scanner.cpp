@@ -121,9 +121,9 @@ struct Walker {
 }  // namespace
 
 const std::vector<std::string>& DefaultExtensions() {
-  static const std::vector<std::string> extensions = {
-      "mpg", "mpeg", "vob", "dat", "ts",  "m2ts", "mts",  "mp4", "m4v",
-      "mkv", "avi",  "wmv", "asf", "mov", "flv",  "rmvb", "rm",  "webm"};
+  static const std::vector<std::string> extensions = {"mpg", "mpeg", "vob", "dat",  "ts",  "m2ts",
+                                                      "mts", "mp4",  "m4v", "mkv",  "avi", "wmv",
+                                                      "asf", "mov",  "flv", "rmvb", "rm",  "webm"};
   return extensions;
 }
 
@@ -146,8 +146,7 @@ bool HasExtension(std::string_view name, const std::vector<std::string>& extensi
 
 ScanResult ScanFolder(const std::string& root, const ScanControl& control) {
   struct stat st {};
-  if (stat(root.c_str(), &st) != 0)
-    throw std::runtime_error(root + ": " + std::strerror(errno));
+  if (stat(root.c_str(), &st) != 0) throw std::runtime_error(root + ": " + std::strerror(errno));
   if (!S_ISDIR(st.st_mode)) throw std::runtime_error(root + ": not a folder");
   if (access(root.c_str(), R_OK | X_OK) != 0)
     throw std::runtime_error(root + ": " + std::strerror(errno));

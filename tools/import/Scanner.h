@@ -24,8 +24,8 @@ struct FoundFile {
 struct ScanResult {
   std::vector<FoundFile> files;  // in no particular order (threads)
   std::uint64_t folders = 0;
-  std::uint64_t otherFiles = 0;               // files with other extensions
-  std::vector<std::string> unreadable;        // rel paths of folders or files that failed, with why
+  std::uint64_t otherFiles = 0;         // files with other extensions
+  std::vector<std::string> unreadable;  // rel paths of folders or files that failed, with why
   std::vector<std::string> skippedFolderLinks;  // rel paths
 };
 

@@ -70,19 +70,20 @@ class Parser {
     c.fileName = c.path1.substr(slash + 1);
     const std::string folder = c.path1.substr(0, slash);
     const auto dot = c.fileName.rfind('.');
-    const std::string base = dot == std::string::npos || dot == 0 ? c.fileName
-                                                                  : c.fileName.substr(0, dot);
+    const std::string base =
+        dot == std::string::npos || dot == 0 ? c.fileName : c.fileName.substr(0, dot);
     std::u32string base32;
     DecodeUtf8(base, base32);
-    const ParsedName parsed = setup_.profile.Parse(base32, normaliser_, [this](std::u32string_view s) {
-      return setup_.singers.count(ToUtf8(normaliser_.Key(s))) != 0;
-    });
+    const ParsedName parsed =
+        setup_.profile.Parse(base32, normaliser_, [this](std::u32string_view s) {
+          return setup_.singers.count(ToUtf8(normaliser_.Key(s))) != 0;
+        });
     c.unparsed = !parsed.parsed;
     c.title = parsed.title.empty() ? std::string(Trim(base)) : parsed.title;
     if (c.title.empty()) c.title = c.fileName;
     c.singer = parsed.singer;
     const Hints& hints = HintsOf(folder);
-    c.language = !parsed.language.empty() ? parsed.language
+    c.language = !parsed.language.empty()  ? parsed.language
                  : !hints.language.empty() ? hints.language
                                            : kOtherWord;
     c.type = !parsed.type.empty() ? parsed.type : !hints.type.empty() ? hints.type : kOtherWord;
@@ -98,7 +99,8 @@ class Parser {
       if (it != setup_.singers.end()) c.singer = it->second;
     }
     if (CutToChars(c.title, kMaxTitleChars))
-      warnings.push_back({c.path1, "title cut to " + std::to_string(kMaxTitleChars) + " characters"});
+      warnings.push_back(
+          {c.path1, "title cut to " + std::to_string(kMaxTitleChars) + " characters"});
     if (CutToChars(c.singer, kMaxSingerChars))
       warnings.push_back(
           {c.path1, "singer cut to " + std::to_string(kMaxSingerChars) + " characters"});
@@ -193,8 +195,8 @@ void ReadSongList(const ParseSetup& setup, const std::string& path, const ListTa
     }
     std::string path1;
     if (!SharePath(setup, real, path1)) {
-      out.notImported.push_back({where + " (" + fileCell + ")",
-                                 "outside the share root " + setup.shareRoot});
+      out.notImported.push_back(
+          {where + " (" + fileCell + ")", "outside the share root " + setup.shareRoot});
       continue;
     }
     Candidate c = parser.FromPath(path1, real, static_cast<std::int64_t>(st.st_size),
@@ -232,7 +234,8 @@ void ReadSongList(const ParseSetup& setup, const std::string& path, const ListTa
 
 void ReadSingersList(const ParseSetup& setup, const std::string& path, const ListTable& table,
                      const ListColumns& cols, Parser& parser, Gathered& out) {
-  const std::string photoFolder = setup.options.photos.empty() ? Dirname(path) : setup.options.photos;
+  const std::string photoFolder =
+      setup.options.photos.empty() ? Dirname(path) : setup.options.photos;
   for (std::size_t r = 0; r < table.rows.size(); ++r) {
     const auto& row = table.rows[r];
     const std::string where = path + " line " + std::to_string(table.lines[r]);
@@ -288,8 +291,7 @@ Gathered GatherSources(const ParseSetup& setup, const ImportProgress& progress,
     } catch (const std::exception& e) {
       throw std::runtime_error(source + ": " + e.what());
     }
-    SourceReport report{source,
-                        cols.kind == ListKind::Singers ? "singers list" : "song list",
+    SourceReport report{source, cols.kind == ListKind::Singers ? "singers list" : "song list",
                         EncodingName(table.encoding), SeparatorName(table.separator),
                         table.rows.size()};
     for (const std::string& name : cols.ignored)
@@ -297,8 +299,7 @@ Gathered GatherSources(const ParseSetup& setup, const ImportProgress& progress,
     if (cols.kind == ListKind::Singers) {
       ReadSingersList(setup, source, table, cols, parser, out);
     } else {
-      if (cols.file < 0)
-        throw std::runtime_error(source + ": the song list has no file column");
+      if (cols.file < 0) throw std::runtime_error(source + ": the song list has no file column");
       songLists.emplace_back(source, std::move(table));
     }
     out.sources.push_back(std::move(report));
@@ -334,7 +335,8 @@ Gathered GatherSources(const ParseSetup& setup, const ImportProgress& progress,
     }
     const auto index = static_cast<std::uint32_t>(out.folders.size());
     out.sources.push_back({source, "folder", "", "", scan.files.size()});
-    for (const std::string& u : scan.unreadable) out.warnings.push_back({source + "/" + u, "unreadable"});
+    for (const std::string& u : scan.unreadable)
+      out.warnings.push_back({source + "/" + u, "unreadable"});
     for (const std::string& l : scan.skippedFolderLinks)
       out.warnings.push_back({source + "/" + l, "link to a folder, not followed"});
     out.files.reserve(out.files.size() + scan.files.size());

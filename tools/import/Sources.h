@@ -46,7 +46,7 @@ struct RawFile {
 };
 
 struct FolderSource {
-  std::string root;      // real path
+  std::string root;       // real path
   std::string uncPrefix;  // PATH1 of the folder, ending in a backslash
 };
 
@@ -70,7 +70,7 @@ using SingerNames = std::unordered_map<std::string, std::string>;
 struct ParseSetup {
   const ImportOptions& options;
   const NameProfile& profile;
-  SingerNames& singers;  // GatherSources adds the singers lists' names
+  SingerNames& singers;   // GatherSources adds the singers lists' names
   std::string shareRoot;  // real path
   std::string share;      // \\SERVER\share without a trailing backslash
 };

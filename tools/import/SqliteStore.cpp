@@ -57,8 +57,11 @@ CREATE TABLE IF NOT EXISTS retired_numbers (
 
 // The import's columns, added to a catalogue made without them.
 constexpr std::pair<const char*, const char*> kOwnColumns[] = {
-    {"FILESIZE", "INTEGER"}, {"FILETIME", "INTEGER"},  {"DURATION", "INTEGER"},
-    {"VOCAL", "VARCHAR(8)"}, {"MISSING", "INTEGER NOT NULL DEFAULT 0"},
+    {"FILESIZE", "INTEGER"},
+    {"FILETIME", "INTEGER"},
+    {"DURATION", "INTEGER"},
+    {"VOCAL", "VARCHAR(8)"},
+    {"MISSING", "INTEGER NOT NULL DEFAULT 0"},
 };
 constexpr const char* kTerminalColumns[] = {"SINGID",       "SINGNAME",  "SINGER", "TYPE",
                                             "SONGLANGUAGE", "FIRSTWORD", "PATH1"};
@@ -229,7 +232,8 @@ class SqliteStore final : public CatalogueStore {
     }
     if (!c.deletes.empty()) {
       Stmt del = Prepare("DELETE FROM vodinfo WHERE SINGID = ?1");
-      Stmt retire = Prepare("INSERT OR REPLACE INTO retired_numbers (SINGID, RETIRED) VALUES (?1, ?2)");
+      Stmt retire =
+          Prepare("INSERT OR REPLACE INTO retired_numbers (SINGID, RETIRED) VALUES (?1, ?2)");
       for (const std::int64_t n : c.deletes) {
         sqlite3_bind_int64(del.get(), 1, n);
         Step(del.get(), "deleting a song");
@@ -299,8 +303,8 @@ class SqliteStore final : public CatalogueStore {
     for (const IndexInfo& index : CatalogueIndexes()) {
       if (index.column == "SINGID" && singidIsRowid) continue;
       const std::string collate = index.column == "FIRSTWORD" ? " COLLATE NOCASE" : "";
-      const std::string want = "CREATE INDEX " + index.name + " ON " + index.table + " (" +
-                               index.column + collate + ")";
+      const std::string want =
+          "CREATE INDEX " + index.name + " ON " + index.table + " (" + index.column + collate + ")";
       Stmt s = Prepare("SELECT sql FROM sqlite_master WHERE type = 'index' AND name = ?1");
       BindText(s.get(), 1, index.name);
       if (sqlite3_step(s.get()) == SQLITE_ROW) {
@@ -386,7 +390,7 @@ class SqliteStore final : public CatalogueStore {
   std::string path_;
   sqlite3* db_ = nullptr;
   bool inTransaction_ = false;
-  bool made_ = false;       // the file did not exist before this store
+  bool made_ = false;  // the file did not exist before this store
   bool committed_ = false;
 };
 

@@ -1,11 +1,11 @@
 #include "Text.h"
 
-#include <unicode/translit.h>
 #include <unicode/uchar.h>
 #include <unicode/uscript.h>
 
 #include <stdexcept>
 
+#include "IcuTransliterator.h"
 #include "platform/Codepage.h"
 
 namespace quor::tools::catalogue {
@@ -112,16 +112,16 @@ bool DecodeName(std::string_view bytes, std::string& utf8, Encoding* how) {
 }
 
 bool IsBlank(char32_t c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v' ||
-         c == 0x3000 || c == 0xA0;
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v' || c == 0x3000 ||
+         c == 0xA0;
 }
 
 std::string_view Trim(std::string_view s) {
   // The ideographic space is E3 80 80 in UTF-8.
   constexpr std::string_view kIdeographic = "\xE3\x80\x80";
   while (true) {
-    if (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r' ||
-                       s.front() == '\n')) {
+    if (!s.empty() &&
+        (s.front() == ' ' || s.front() == '\t' || s.front() == '\r' || s.front() == '\n')) {
       s.remove_prefix(1);
     } else if (s.substr(0, 3) == kIdeographic) {
       s.remove_prefix(3);
@@ -191,29 +191,17 @@ bool CutToChars(std::string& utf8, std::size_t maxChars) {
 }
 
 struct Normaliser::Icu {
-  std::unique_ptr<icu::Transliterator> simplify;
+  IcuTransliterator simplify{"Traditional-Simplified"};
 };
 
-Normaliser::Normaliser() = default;
+Normaliser::Normaliser() : icu_(std::make_unique<Icu>()) {}
 Normaliser::~Normaliser() = default;
 
 char32_t Normaliser::Simplified(char32_t c) {
   if (!IsHan(c)) return c;
   if (const auto it = memo_.find(c); it != memo_.end()) return it->second;
-  // ICU builds a transliterator from its rules, which takes a while: only
-  // when a character is first asked for.
-  if (!icu_) {
-    auto icu = std::make_unique<Icu>();
-    UErrorCode status = U_ZERO_ERROR;
-    icu->simplify.reset(
-        icu::Transliterator::createInstance("Traditional-Simplified", UTRANS_FORWARD, status));
-    if (U_FAILURE(status) || !icu->simplify)
-      throw std::runtime_error(std::string("ICU has no Traditional-Simplified transliterator: ") +
-                               u_errorName(status));
-    icu_ = std::move(icu);
-  }
   icu::UnicodeString text(static_cast<UChar32>(c));
-  icu_->simplify->transliterate(text);
+  icu_->simplify.Get().transliterate(text);
   // A character maps to one character; anything else keeps the original.
   char32_t out = c;
   if (text.countChar32() == 1) out = static_cast<char32_t>(text.char32At(0));

@@ -16,7 +16,7 @@ inline constexpr const char* kOtherWord = "其他";
 
 // The words exactly as the terminal's buttons send them.
 const std::vector<std::string>& LanguageWords();  // 国语 粤语 英语 闽南 其他
-const std::vector<std::string>& TypeWords();      // 流行 怀旧 民歌 少儿 情歌 军旅 戏曲 其他
+const std::vector<std::string>& TypeWords();  // 流行 怀旧 民歌 少儿 情歌 军旅 戏曲 其他
 
 // The catalogue word for a recognised way of writing a language, category or
 // singer category; nullopt when the key is not one. Languages the terminal
