@@ -39,6 +39,13 @@ std::string Quote(const std::string& s) {
   return q + "'";
 }
 
+bool CatchesSigint(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("SigCgt:", 0) == 0) return (std::stoull(line.substr(7), nullptr, 16) & 2u) != 0;
+  return false;
+}
+
 Outcome RunProgram(const std::string& args, const std::string& folder) {
   const std::string out = folder + "/out.txt", err = folder + "/err.txt";
   const int rc =
@@ -167,7 +174,10 @@ TEST_F(ImportProgram, AKilledRunLeavesTheOldOrTheNewCatalogue) {
   }
   // Ctrl+C: the run stops and says so, or it had finished already.
   const pid_t pid = Start(songs);
-  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  // Once the program has its handler (SigCgt in /proc lists SIGINT), a
+  // Ctrl+C asks it to stop rather than ending it.
+  for (int i = 0; i < 500 && !CatchesSigint(pid); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   kill(pid, SIGINT);
   int status = 0;
   waitpid(pid, &status, 0);
