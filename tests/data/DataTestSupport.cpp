@@ -108,7 +108,10 @@ std::vector<std::string> RequestLines(const std::string& logPath) {
 // ---- ServerProcess ---------------------------------------------------------
 
 ServerProcess::ServerProcess(std::string dbPath, std::string logPath)
-    : db_(std::move(dbPath)), log_(std::move(logPath)) {}
+    : database_{"--db", std::move(dbPath)}, log_(std::move(logPath)) {}
+
+ServerProcess::ServerProcess(std::vector<std::string> databaseArgs, std::string logPath)
+    : database_(std::move(databaseArgs)), log_(std::move(logPath)) {}
 
 ServerProcess::~ServerProcess() {
   if (pid_ > 0) Stop();
@@ -119,13 +122,19 @@ void ServerProcess::Start(std::uint16_t port) {
   if (pipe(out) != 0) throw std::runtime_error("pipe failed");
   const std::string program = BinDir() + "/quorvod-server";
   const std::string portText = std::to_string(port);
+  std::vector<std::string> args = {program};
+  args.insert(args.end(), database_.begin(), database_.end());
+  for (const char* a : {"--port", portText.c_str(), "--bind", "127.0.0.1", "--log", log_.c_str()})
+    args.emplace_back(a);
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
   pid_ = fork();
   if (pid_ == 0) {
     dup2(out[1], 1);
     close(out[0]);
     close(out[1]);
-    execl(program.c_str(), program.c_str(), "--db", db_.c_str(), "--port", portText.c_str(),
-          "--bind", "127.0.0.1", "--log", log_.c_str(), static_cast<char*>(nullptr));
+    execv(program.c_str(), argv.data());
     _exit(127);
   }
   close(out[1]);

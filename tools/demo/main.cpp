@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <mutex>
 #include <string>
 
 #include "DemoBuilder.h"
@@ -89,12 +90,22 @@ int main(int argc, char** argv) {
     if (o.songs > 99999 - kFirstSongNumber + 1)
       std::printf("note: songs past the %lld-th get six-digit numbers (five digits end at 99999)\n",
                   static_cast<long long>(99999 - kFirstSongNumber + 1));
-    BuildDemo(o, [](const std::string& stage, std::int64_t done, std::int64_t total) {
-      std::printf("\r%-8s %lld/%lld", stage.c_str(), static_cast<long long>(done),
-                  static_cast<long long>(total));
-      if (done == total) std::printf("\n");
+    // The import reports from its own threads while it walks and parses.
+    std::mutex printing;
+    std::string lastStage;
+    BuildDemo(o, [&](const std::string& stage, std::int64_t done, std::int64_t total) {
+      std::lock_guard lock(printing);
+      if (stage != lastStage && !lastStage.empty()) std::printf("\n");
+      lastStage = stage;
+      if (total > 0) {
+        std::printf("\r%-8s %lld/%lld", stage.c_str(), static_cast<long long>(done),
+                    static_cast<long long>(total));
+      } else {
+        std::printf("\r%-8s %lld", stage.c_str(), static_cast<long long>(done));
+      }
       std::fflush(stdout);
     });
+    std::printf("\n");
   } catch (const std::exception& e) {
     std::fprintf(stderr, "\nquorvod-make-demo: %s\n", e.what());
     return 1;
