@@ -34,6 +34,7 @@
 #include "platform/Codepage.h"
 #include "platform/EngineRegistry.h"
 #include "platform/ProgramFolder.h"
+#include "player/FMPAPI.h"
 #include "server/RequestLog.h"
 #include "server/Server.h"
 #include "ui/MainWindow.h"
@@ -161,7 +162,8 @@ int main(int argc, char** argv) {
     data::DataModule dm(loop);
     dm.SocketConnection->SetPort(static_cast<std::int32_t>(srv.Port()));
     ui::MainWindow w(shell, notifier);
-    w.Attach(dm, platform::ProgramFolder());
+    player::Decoder decoder;  // never opened: the screens alone are measured
+    w.Attach(dm, decoder, platform::ProgramFolder());
     w.show();
 
     Bare bare(db);
