@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 #include <optional>
+#include <sstream>
 
 #include "TerminalE2eSupport.h"
 
@@ -114,10 +115,40 @@ class PlayerE2eTest : public TerminalFixture {
         << "input-ipc-server=" << (room_ / "mpv.sock").string() << "\n";
   }
   std::string Mpv(const std::string& property) { return MpvProperty(room_ / "mpv.sock", property); }
-  static std::string Clip(int n) {
-    return (serverDir_ / "media" / "songs" /
-            ("demo-0" + std::to_string(n) + "-" + std::to_string(kClipSeconds) + "s.mp4"))
-        .string();
+  // A song of the demo catalogue and the file it plays: the catalogue is an
+  // import of one file per song, each a link to one of the demo's videos.
+  struct SongClip {
+    std::string id;
+    std::string file;
+    int video = -1;
+  };
+  static std::vector<SongClip> SongClips() {
+    std::vector<SongClip> songs;
+    const std::string rows =
+        Capture("sqlite3 -separator '|' '" + (serverDir_ / "catalogue.db").string() +
+                "' 'select SINGID, PATH1 from vodinfo order by SINGID'");
+    std::istringstream in(rows);
+    for (std::string line; std::getline(in, line);) {
+      const auto bar = line.find('|');
+      if (bar == std::string::npos) continue;
+      // \\quorvod\quorvod\songs\... under the share root, separators turned.
+      std::string rest = line.substr(bar + 1);
+      const std::string share = "\\\\quorvod\\quorvod\\";
+      if (rest.rfind(share, 0) != 0) continue;
+      rest.erase(0, share.size());
+      for (char& c : rest)
+        if (c == '\\') c = '/';
+      SongClip song{line.substr(0, bar), (serverDir_ / "media" / rest).string(), -1};
+      for (int v = 1; v <= 4; ++v) {
+        std::error_code ec;
+        const fs::path video =
+            serverDir_ / "media" / "videos" /
+            ("demo-0" + std::to_string(v) + "-" + std::to_string(kClipSeconds) + "s.mp4");
+        if (fs::equivalent(song.file, video, ec)) song.video = v;
+      }
+      songs.push_back(song);
+    }
+    return songs;
   }
   // Song number by the number keypad, then a touch on its row: queued.
   void QueueByNumber(const std::string& digits) {
@@ -180,13 +211,23 @@ TEST_F(PlayerE2eTest, TwoClipsQueuedByTouchPlayOneAfterTheOtherOnTheTvScreen) {
   ASSERT_FALSE(WaitForWindow().empty());
   std::this_thread::sleep_for(500ms);
 
+  // Two songs that play different clips.
+  const std::vector<SongClip> songs = SongClips();
+  ASSERT_FALSE(songs.empty());
+  const SongClip one = songs.front();
+  SongClip two;
+  for (const SongClip& song : songs)
+    if (song.video != one.video && two.id.empty()) two = song;
+  ASSERT_GE(one.video, 1) << one.file;
+  ASSERT_FALSE(two.id.empty());
+
   // The first song starts on its own within two ticks of being queued.
-  QueueByNumber("10001");
-  const auto first = WaitForPath(Clip(1), 10s);
-  ASSERT_TRUE(first) << "mpv did not play " << Clip(1)
+  QueueByNumber(one.id);
+  const auto first = WaitForPath(one.file, 10s);
+  ASSERT_TRUE(first) << "mpv did not play " << one.file
                      << "; it played: " << ::testing::PrintToString(paths_);
   std::this_thread::sleep_for(600ms);
-  ExpectTvShows(Clip(1), Clip(2), "tv-first");
+  ExpectTvShows(one.file, two.file, "tv-first");
 
   // The channel button (a stereo clip: the channel mix) changes what mpv
   // plays: left on both sides, right on both sides, then plain again.
@@ -200,18 +241,18 @@ TEST_F(PlayerE2eTest, TwoClipsQueuedByTouchPlayOneAfterTheOtherOnTheTvScreen) {
   EXPECT_NE(Mpv("af").find("\"data\":[]"), std::string::npos) << Mpv("af");
 
   // The second song, queued while the first plays, follows when it ends.
-  QueueByNumber("10002");
-  const auto second = WaitForPath(Clip(2), 15s);
-  ASSERT_TRUE(second) << "mpv did not play " << Clip(2)
+  QueueByNumber(two.id);
+  const auto second = WaitForPath(two.file, 15s);
+  ASSERT_TRUE(second) << "mpv did not play " << two.file
                       << "; it played: " << ::testing::PrintToString(paths_);
   EXPECT_GE(*second - *first, std::chrono::seconds(kClipSeconds - 1));
   std::this_thread::sleep_for(600ms);
-  ExpectTvShows(Clip(2), Clip(1), "tv-second");
-  for (const std::string& path : paths_) EXPECT_TRUE(path == Clip(1) || path == Clip(2)) << path;
+  ExpectTvShows(two.file, one.file, "tv-second");
+  for (const std::string& path : paths_) EXPECT_TRUE(path == one.file || path == two.file) << path;
 
   // Each song's path was looked up once: nothing failed and was tried again.
   const std::string log = ServerLog();
-  for (const char* id : {"10001", "10002"}) {
+  for (const std::string& id : {one.id, two.id}) {
     const std::string statement =
         std::string("select PATH1 from vodinfo where SINGID=") + id + " \"";
     std::size_t count = 0;
