@@ -16,8 +16,9 @@ DEMO=$2
 ROOM=$DEMO/room
 SRC=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 SERVER_IP=${QUORVOD_DEMO_SERVER_IP:-127.0.0.1}
-# The demo's X screens when there is no display.
-XVFB_SCREENS=(-screen 0 800x600x24)
+# The demo's X screens when there is no display, as a room has them: the
+# terminal on screen 0, the room's TV on screen 1 (the songs play there).
+XVFB_SCREENS=(-screen 0 800x600x24 -screen 1 800x600x24)
 log() { printf '\033[1m[demo]\033[0m %s\n' "$*"; }
 
 mkdir -p "$DEMO"
@@ -34,21 +35,26 @@ done
 [ -d "$BIN/Photo" ] && cp -rf "$BIN/Photo/." "$ROOM/Photo/"
 [ -d "$DEMO/Photo" ] && cp -rf "$DEMO/Photo/." "$ROOM/Photo/"
 
-# Without a real display the video has nowhere to go: the simulating driver
+# The songs play with mpv: on a real display in a window of its own; under
+# the demo's Xvfb full screen on the TV screen (screen 1), through the plain
+# X11 output that Xvfb can show. Without the mpv driver the simulating one
 # plays the queue instead (positions advance in real time, nothing is shown).
+has_display=
+if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then has_display=1; fi
 driver=libreeldrv-sim.so
-if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1 && [ -e "$ROOM/libreeldrv-mpv.so" ]; then
-  driver=libreeldrv-mpv.so
+[ -e "$ROOM/libreeldrv-mpv.so" ] && driver=libreeldrv-mpv.so
+if [ -n "$has_display" ]; then
+  video=$'vo=gpu,x11\nfullscreen=no\nhwdec=auto-safe'
+else
+  video=$'vo=x11\nx11-screen=1\nfullscreen=yes'
 fi
 cat > "$ROOM/drivers.ini" <<INI
 [Drivers32]
 reeldrv=$driver
 
 [reeldrv-mpv]
-vo=gpu,x11
+$video
 ao=pulse,alsa,null
-fullscreen=no
-hwdec=auto-safe
 INI
 
 # The room's settings are the packaged VODSet.ini (the numeric keypad and
@@ -74,7 +80,7 @@ run() {
   log "starting the terminal; end it with Ctrl+Alt+End (or Ctrl+C here)"
   "$ROOM/quorvod"
 }
-if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+if [ -n "$has_display" ]; then
   run
 else
   # A display number nobody uses: no socket and no lock file.
@@ -85,7 +91,7 @@ else
   web=
   trap 'cleanup; [ -n "$web" ] && kill $web 2>/dev/null; kill $xvfb 2>/dev/null || true' EXIT
   for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
-  log "no display: the terminal runs under Xvfb :$n"
+  log "no display: the terminal runs under Xvfb :$n (screen 0; the TV, where the songs play, is screen 1)"
   "$SRC/tools/demo-web/serve.sh" ":$n" "$DEMO" &
   web=$!
   DISPLAY=:$n run

@@ -82,11 +82,8 @@ class PlayerWindowTest : public ::testing::Test {
     Queue().clear();
     for (int i = 0; i < n; ++i) Queue().push_back(Entry(i));
   }
-  std::vector<std::string> Rows() {
-    std::vector<std::string> out;
-    for (std::size_t n = 1; n <= 7; ++n) out.push_back(W().songlistLabel[n]->GbkText());
-    return out;
-  }
+  // The rows' texts as the queue holds them ("" for an empty row).
+  std::vector<std::string> Rows() { return test::RowTexts(W()); }
   std::vector<std::string> Entries(int from, int to) {  // queue entries [from, to), padded to 7
     std::vector<std::string> out;
     for (int i = from; i < to; ++i) out.push_back(Queue().at(static_cast<std::size_t>(i)));

@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "data/DataModule.h"
+#include "ui/Label.h"
 #include "ui/Picture.h"
 #include "ui/SingerPages.h"
 
@@ -103,6 +104,12 @@ void Click(QWidget* widget) {
 
 std::string Utf8(const QString& text) {
   return text.toStdString();
+}
+
+std::vector<std::string> RowTexts(const MainWindow& window) {
+  std::vector<std::string> out;
+  for (std::size_t n = 1; n <= 7; ++n) out.push_back(window.songlistLabel[n]->GbkText());
+  return out;
 }
 
 std::vector<std::string> ScreenFixture::Statements(const std::string& provider) {

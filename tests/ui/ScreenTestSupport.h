@@ -54,6 +54,9 @@ void Click(QWidget* widget);
 // The shown text of a label or an edit box.
 std::string Utf8(const QString& text);
 
+// The seven song rows' texts as they hold them (GBK; "" for an empty row).
+std::vector<std::string> RowTexts(const MainWindow& window);
+
 // Where the window's data module connects: real server sessions in this
 // process with a recording server object, or the quorvod-server program.
 enum class ServerKind { kRecordingPeer, kProgram };
