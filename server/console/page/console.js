@@ -148,13 +148,16 @@ function drawBanner() {
     return;
   }
   const now = serverNow();
-  const oldest = pending.reduce((a, b) => (a.firstAt <= b.firstAt ? a : b));
-  const urgent = now - oldest.firstAt >= URGENT_MS;
+  const urgent = pending.filter((c) => isUrgent(c, now)).sort((a, b) => a.firstAt - b.firstAt);
+  const fresh = pending.filter((c) => !isUrgent(c, now)).sort((a, b) => a.firstAt - b.firstAt);
+  const parts = [];
+  if (urgent.length) {
+    parts.push('紧急：' + urgent.map((c) => c.name + '（已等待 ' + duration(now - c.firstAt) + '）').join('、'));
+  }
+  if (fresh.length) parts.push('新呼叫：' + fresh.map((c) => c.name).join('、'));
   banner.hidden = false;
-  banner.classList.toggle('urgent', urgent);
-  const names = pending.map((c) => c.name).join('、');
-  $('alert-text').textContent = (urgent ? '紧急！' : '新呼叫：') + names +
-      '（最久已等待 ' + duration(now - oldest.firstAt) + '）';
+  banner.classList.toggle('urgent', urgent.length > 0);
+  $('alert-text').textContent = parts.join('　');
 }
 
 // ---- calls ----
@@ -175,7 +178,7 @@ function callCard(call) {
   head.append(el('span', 'call-room', call.name), el('span', 'badge'));
   card.append(head);
   card.append(el('div', 'call-meta', '地址 ' + call.address + ' · 首次呼叫 ' + clock(call.firstAt)));
-  const wait = el('div', 'call-wait', '已等待 ');
+  const wait = el('div', 'call-wait', call.state === 'pending' ? '已等待 ' : '呼叫后已过 ');
   wait.append(el('b', 'age'));
   card.append(wait);
   if (call.presses > 1) {
@@ -344,6 +347,7 @@ function drawToday() {
     return row;
   }));
   const a = today.answered;
+  $('today-answered').hidden = a.count === 0;
   $('answer-summary').textContent = a.count === 0 ? '今日尚无已响应的呼叫' :
       '已响应 ' + a.count + ' 个呼叫：平均 ' + duration(a.averageMs) + ' · 中位 ' +
       duration(a.medianMs) + ' · 最长 ' + duration(a.longestMs);
