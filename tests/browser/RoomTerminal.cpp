@@ -53,7 +53,8 @@ void Pump(int a, int b) {
       const ssize_t n = read(fds[i].fd, buffer.data(), buffer.size());
       if (n <= 0) return;
       for (ssize_t sent = 0; sent < n;) {
-        const ssize_t w = write(fds[1 - i].fd, buffer.data() + sent, static_cast<std::size_t>(n - sent));
+        const ssize_t w =
+            write(fds[1 - i].fd, buffer.data() + sent, static_cast<std::size_t>(n - sent));
         if (w <= 0) return;
         sent += w;
       }
@@ -68,7 +69,8 @@ class Relay {
     listener_ = Socket();
     sockaddr_in any = Address("127.0.0.1", 0);
     socklen_t size = sizeof any;
-    if (bind(listener_, reinterpret_cast<sockaddr*>(&any), size) != 0 || listen(listener_, 4) != 0 ||
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&any), size) != 0 ||
+        listen(listener_, 4) != 0 ||
         getsockname(listener_, reinterpret_cast<sockaddr*>(&any), &size) != 0) {
       throw std::runtime_error("relay: cannot listen");
     }
