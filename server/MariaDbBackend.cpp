@@ -418,6 +418,17 @@ class MariaDbBackend final : public SqlBackend {
     return cursor;
   }
 
+  void Transaction(const std::function<void()>& work) override {
+    QueryReconnecting("start transaction");
+    try {
+      work();
+      Query("commit");
+    } catch (...) {
+      mysql_query(connection_->mysql, "rollback");
+      throw;
+    }
+  }
+
   void SetStatementTimeLimit(unsigned milliseconds) override {
     limitMs_ = milliseconds;
     // The network timeouts are fixed at connection; a new limit that needs

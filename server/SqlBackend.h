@@ -9,6 +9,7 @@
 // threads. Failures raise SqlError carrying a message the terminal can show.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -118,6 +119,11 @@ class SqlBackend {
   virtual std::uint64_t Exec(std::string_view sql, const std::vector<SqlValue>& params) = 0;
   virtual std::unique_ptr<SqlCursor> Select(std::string_view sql,
                                             const std::vector<SqlValue>& params) = 0;
+  // Runs `work` (Exec and Select calls) as one transaction: committed when
+  // it returns, rolled back when it raises (and the exception passed on).
+  // On SQLite it takes its turn with the room requests of every session of
+  // this process, as one writer among them.
+  virtual void Transaction(const std::function<void()>& work) = 0;
 
   // Longest time one Step() (or the execution of an opened statement) may take
   // before it is cut off with SqlError; a runaway statement must not hold a

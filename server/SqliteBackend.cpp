@@ -5,6 +5,9 @@
 
 #include <chrono>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -312,6 +315,20 @@ void BindAll(sqlite3_stmt* stmt, const std::vector<SqlValue>& values) {
   }
 }
 
+// Room requests of every session of this process go in one at a time.
+// SQLite has one writer, and its busy handler polls for the lock with sleeps
+// of up to 100 ms: in a burst of sessions competing for it, the lock sits
+// idle between polls and some sessions wait past the busy timeout and are
+// refused. A mutex hands the lock on at once, in turn. One per database file.
+std::mutex& WriterMutex(const std::string& path) {
+  static std::mutex guard;
+  static std::map<std::string, std::unique_ptr<std::mutex>> mutexes;
+  const std::lock_guard lock(guard);
+  auto& mutex = mutexes[path];
+  if (!mutex) mutex = std::make_unique<std::mutex>();
+  return *mutex;
+}
+
 std::string QuoteIdentifier(std::string_view name) {
   std::string quoted = "\"";
   for (const char c : name) {
@@ -394,6 +411,7 @@ class SqliteBackend final : public SqlBackend {
   void InsertRow(std::string_view table, const std::vector<std::string>& columns,
                  const std::vector<SqlValue>& values) override {
     const std::string sql = InsertStatement(table, columns, values.size(), QuoteIdentifier);
+    const std::lock_guard turn(writerMutex_);
     Connection& writer = Writer();
     Statement insert;
     if (sqlite3_prepare_v2(writer.db, sql.c_str(), -1, &insert.stmt, nullptr) != SQLITE_OK) {
@@ -439,6 +457,20 @@ class SqliteBackend final : public SqlBackend {
     return std::make_unique<SqliteCursor>(nullptr, writer_, stmt, limitMs_);
   }
 
+  void Transaction(const std::function<void()>& work) override {
+    const std::lock_guard turn(writerMutex_);
+    // The write lock up front: no statement of the transaction meets a busy
+    // database half-way.
+    Exec("begin immediate", {});
+    try {
+      work();
+      Exec("commit", {});
+    } catch (...) {
+      sqlite3_exec(writer_->db, "rollback", nullptr, nullptr, nullptr);
+      throw;
+    }
+  }
+
   void SetStatementTimeLimit(unsigned milliseconds) override { limitMs_ = milliseconds; }
 
  private:
@@ -481,6 +513,7 @@ class SqliteBackend final : public SqlBackend {
   }
 
   std::string path_;
+  std::mutex& writerMutex_ = WriterMutex(path_);
   std::shared_ptr<ReaderPool> pool_ = std::make_shared<ReaderPool>();
   std::shared_ptr<Connection> writer_;
   unsigned limitMs_ = kDefaultStatementTimeLimitMs;

@@ -13,14 +13,16 @@ using Steady = std::chrono::steady_clock;
 // News beyond this many waiting is dropped (the database has been down for
 // long): the room request rows themselves are stored by the sessions.
 constexpr std::size_t kMaxBacklog = 100000;
-// A batch that fails is tried again this many times, a second apart, before
+// A batch that fails is tried again this many times, a moment apart, before
 // its news is stored one by one.
 constexpr int kBatchTries = 5;
+constexpr auto kBatchRetryPause = std::chrono::milliseconds(200);
 constexpr std::size_t kMaxDoneCalls = 500;
 constexpr std::size_t kMaxAnswered = 500;
 constexpr std::size_t kTopSongs = 10;
 constexpr std::size_t kMaxCachedSongs = 10000;
 constexpr auto kTodayAtLeastEvery = std::chrono::seconds(10);
+constexpr auto kGatherNews = std::chrono::milliseconds(100);
 
 }  // namespace
 
@@ -113,35 +115,57 @@ void Desk::Post(Command command) {
   wake_.notify_one();
 }
 
+// One pass per wake: store the news, run the commands, then publish what
+// changed. News that comes on the heels of a batch waits for the next one
+// (at most kGatherNews): in a burst of presses the desk writes a few
+// transactions instead of one per press, each of which would make the
+// sessions' own inserts wait. A burst is published at most every
+// callsEvery (a browser gets the newest state, not every step); a
+// command's change at once.
 void Desk::Loop() {
   auto nextPoll = Steady::now();
+  Steady::time_point storedAt{};
   for (;;) {
     std::deque<News> batch;
     std::deque<Command> commands;
     bool stopping = false;
     {
       std::unique_lock lock(mutex_);
-      auto wakeAt = nextPoll;
-      if (rooms_.Version() != roomsVersion_) {
-        wakeAt = std::min(wakeAt, roomsAt_ + settings_.roomsEvery);
+      for (;;) {
+        if (stop_ || !commands_.empty()) break;
+        auto wakeAt = nextPoll;
+        if (callsDirty_) wakeAt = std::min(wakeAt, callsAt_ + settings_.callsEvery);
+        if (rooms_.Version() != roomsVersion_) {
+          wakeAt = std::min(wakeAt, roomsAt_ + settings_.roomsEvery);
+        }
+        if (todayDirty_) wakeAt = std::min(wakeAt, todayAt_ + settings_.todayEvery);
+        if (!news_.empty()) wakeAt = std::min(wakeAt, storedAt + kGatherNews);
+        if (Steady::now() >= wakeAt) break;
+        wake_.wait_until(lock, wakeAt);
       }
-      if (todayDirty_) wakeAt = std::min(wakeAt, todayAt_ + settings_.todayEvery);
-      wake_.wait_until(lock, wakeAt, [&] { return stop_ || !news_.empty() || !commands_.empty(); });
       batch.swap(news_);
       commands.swap(commands_);
       stopping = stop_;
       if (news_.size() < kMaxBacklog / 2) lostNoticeGiven_ = false;
     }
-    if (!batch.empty()) Store(batch);
+    if (!batch.empty()) {
+      Store(batch);
+      storedAt = Steady::now();
+    }
     for (Command& command : commands) command(*store_);
     const auto steadyNow = Steady::now();
     const std::int64_t now = NowMs();
-    if (!batch.empty() || !commands.empty() || steadyNow >= nextPoll) {
+    const bool commanded = !commands.empty();
+    if (!batch.empty() || commanded || steadyNow >= nextPoll) callsDirty_ = true;
+    if (callsDirty_ && (commanded || stopping || steadyNow >= callsAt_ + settings_.callsEvery)) {
       RefreshTables(now);
+      callsDirty_ = false;
+      callsAt_ = steadyNow;
       nextPoll = steadyNow + settings_.poll;
     }
-    if (rooms_.Version() != roomsVersion_ || !commands.empty()) {
-      if (steadyNow >= roomsAt_ + settings_.roomsEvery || !commands.empty()) PublishRooms(now);
+    if (rooms_.Version() != roomsVersion_ &&
+        (commanded || steadyNow >= roomsAt_ + settings_.roomsEvery)) {
+      PublishRooms(now);
     }
     // Other servers' calls and songs reach the figures through the database.
     if (steadyNow >= todayAt_ + kTodayAtLeastEvery) todayDirty_ = true;
@@ -156,15 +180,15 @@ void Desk::Loop() {
 void Desk::Store(const std::deque<News>& batch) {
   for (int attempt = 1; attempt <= kBatchTries; ++attempt) {
     try {
-      store_->Begin();
-      for (const News& news : batch) StoreOne(news);
-      store_->Commit();
+      store_->Transaction([&] {
+        for (const News& news : batch) StoreOne(news);
+      });
       return;
     } catch (const std::exception& e) {
-      store_->Rollback();
+      namesStored_.clear();  // what the batch wrote is gone
       log_.Notice("WARNING: console: cannot store " + std::to_string(batch.size()) + " news (try " +
                   std::to_string(attempt) + "): " + e.what());
-      if (attempt < kBatchTries) std::this_thread::sleep_for(std::chrono::seconds(1));
+      if (attempt < kBatchTries) std::this_thread::sleep_for(kBatchRetryPause);
     }
   }
   // One by one: what the database takes goes in, what it refuses is named.
@@ -180,11 +204,17 @@ void Desk::Store(const std::deque<News>& batch) {
 void Desk::StoreOne(const News& news) {
   const std::string address = AddressOfPeer(news.peer);
   switch (news.kind) {
-    case News::kRoomRequest:
+    case News::kRoomRequest: {
       store_->Press(news.clientName, address, news.peer, news.at);
-      store_->RoomSeen(address, news.clientName, settings_.serverName, news.at);
+      // The room's name changes seldom: stored when it does.
+      std::string& stored = namesStored_[address];
+      if (stored != news.clientName) {
+        store_->RoomSeen(address, news.clientName, settings_.serverName, news.at);
+        stored = news.clientName;
+      }
       todayDirty_ = true;
       break;
+    }
     case News::kConnected:
     case News::kDisconnected:
       store_->RoomSeen(address, {}, settings_.serverName, news.at);

@@ -48,6 +48,7 @@ class DeskBusy : public std::runtime_error {
 struct DeskSettings {
   std::string serverName;                      // this server in the rooms table ("host:port")
   std::chrono::milliseconds poll{1000};        // reading other servers' calls
+  std::chrono::milliseconds callsEvery{200};   // at most one calls update per
   std::chrono::milliseconds roomsEvery{500};   // at most one rooms update per
   std::chrono::milliseconds todayEvery{2000};  // at most one today update per
 };
@@ -133,11 +134,13 @@ class Desk {
   std::vector<Call> calls_;
   std::vector<RoomRecord> table_;
   std::unordered_map<std::int64_t, std::optional<SongInfo>> songs_;
+  std::unordered_map<std::string, std::string> namesStored_;  // address: its ClientName in the table
   std::uint64_t roomsVersion_ = ~std::uint64_t{0};
   std::string tableJson_;  // what the rooms table looked like at the last rooms update
+  bool callsDirty_ = true;
   bool todayDirty_ = true;
   std::int64_t day_ = 0;
-  std::chrono::steady_clock::time_point roomsAt_{}, todayAt_{};
+  std::chrono::steady_clock::time_point callsAt_{}, roomsAt_{}, todayAt_{};
 };
 
 }  // namespace quor::server::console

@@ -92,6 +92,10 @@ DeskStore::DeskStore(std::unique_ptr<SqlBackend> database, bool mariadb)
   // The desk's own statements are short; a database that hangs is cut off
   // like a terminal statement would be.
   db_->SetStatementTimeLimit(kDefaultStatementTimeLimitMs);
+  // SQLite has one writer at a time: while a burst of room requests goes in,
+  // each its own transaction, the desk's batch waits its turn rather than
+  // giving up after the sessions' few seconds.
+  if (!mariadb_) db_->Exec("pragma busy_timeout = 60000", {});
 }
 
 DeskStore::~DeskStore() = default;
@@ -101,21 +105,8 @@ void DeskStore::EnsureTables() {
   for (const char* sql : kIndexes) db_->Exec(sql, {});
 }
 
-void DeskStore::Begin() {
-  // SQLite: take the write lock up front, so that no statement of the
-  // transaction meets a busy database half-way.
-  db_->Exec(mariadb_ ? "start transaction" : "begin immediate", {});
-}
-
-void DeskStore::Commit() {
-  db_->Exec("commit", {});
-}
-
-void DeskStore::Rollback() {
-  try {
-    db_->Exec("rollback", {});
-  } catch (const std::exception&) {  // nothing was open, or the connection is gone
-  }
+void DeskStore::Transaction(const std::function<void()>& work) {
+  db_->Transaction(work);
 }
 
 std::int64_t DeskStore::Press(const std::string& room, const std::string& address,

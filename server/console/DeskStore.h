@@ -11,6 +11,7 @@
 // time. Failures raise SqlError.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -92,9 +93,8 @@ class DeskStore {
   // Creates the desk's tables and indexes that are missing.
   void EnsureTables();
 
-  void Begin();
-  void Commit();
-  void Rollback();  // never throws
+  // Runs `work` as one transaction (see SqlBackend::Transaction).
+  void Transaction(const std::function<void()>& work);
 
   // A room request: adds a press to the room's open call (same address and
   // room name, not done), or opens a new call. Returns the call's id.

@@ -372,6 +372,42 @@ TEST_F(ConsoleHttpTest, StaffNameARoomAndTheNameStaysText) {
   EXPECT_EQ(desk.Post("/api/rooms/name", body.dump(), "(session)", "text/plain")->status, 415);
 }
 
+TEST_F(ConsoleHttpTest, TwoHundredTerminalsPressAtOnceAndEveryPressIsShownAndStored) {
+  constexpr int kTerminals = 200;
+  std::vector<std::unique_ptr<data::test::TerminalFixture>> terminals;
+  for (int i = 0; i < kTerminals; ++i) {
+    terminals.push_back(std::make_unique<data::test::TerminalFixture>(server_.TerminalPort()));
+  }
+  Desk desk(server_.ConsolePort());
+  ASSERT_EQ(desk.Login(kStaff, kPassword)->status, 200);
+  std::atomic<int> ready{0};
+  std::atomic<bool> go{false};
+  std::atomic<int> failed{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kTerminals; ++i) {
+    threads.emplace_back([&, i] {
+      ++ready;
+      while (!go) std::this_thread::yield();
+      try {
+        data::SendRoomRequest(*terminals[i]->dm->tempClientDataSet, "Room" + std::to_string(i));
+        // A row the server refused stays in the dataset for the next try.
+        if (terminals[i]->dm->tempClientDataSet->ChangeCount() != 0) ++failed;
+      } catch (const std::exception&) {
+        ++failed;
+      }
+    });
+  }
+  while (ready < kTerminals) std::this_thread::yield();
+  go = true;
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(failed, 0) << "room requests refused";
+  const auto all = [](const json& c) { return c["calls"].size() == kTerminals; };
+  EXPECT_LT(Until(desk, "/api/calls", all, 10000ms), 10000ms);
+  EXPECT_EQ(server_.Rows("select count(*) from roomcall")[0][0], std::to_string(kTerminals));
+  EXPECT_EQ(server_.Rows("select count(distinct Room) from deskcall")[0][0],
+            std::to_string(kTerminals));
+}
+
 TEST_F(ConsoleHttpTest, ListensOnlyOnTheAddressItWasGiven) {
   // Bound to 127.0.0.1: the same port on another loopback address is closed.
   platform::TcpSocket socket;
