@@ -2,8 +2,9 @@
 # demo.sh BIN_DIR DEMO_DIR
 # Makes the demo catalogue (once), lays out a room folder with the terminal and
 # everything it reads beside it, starts the application server on the demo
-# catalogue and then the terminal (under a private Xvfb when there is no
-# display). Ends the server when the terminal ends.
+# catalogue with its front-desk console on 127.0.0.1:8211 (staff account
+# "desk", password "ktv-desk-demo") and then the terminal (under a private Xvfb
+# when there is no display). Ends the server when the terminal ends.
 set -euo pipefail
 BIN=$1
 DEMO=$2
@@ -87,11 +88,18 @@ fi
 server_pid=
 cleanup() { [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true; }
 trap cleanup EXIT
+# The front desk's console, and a staff account to log in to it with.
+DESK_USER=desk
+DESK_PASSWORD=ktv-desk-demo
 if [ -x "$BIN/quorvod-server" ] && [ -f "$DEMO/catalogue.db" ]; then
+  printf '%s\n' "$DESK_PASSWORD" |
+    "$BIN/quorvod-server" --db "$DEMO/catalogue.db" --add-staff "$DESK_USER" >/dev/null
   log "starting quorvod-server on port 211 (log: $DEMO/server.log)"
-  "$BIN/quorvod-server" --db "$DEMO/catalogue.db" --port 211 --log "$DEMO/server.log" &
+  "$BIN/quorvod-server" --db "$DEMO/catalogue.db" --port 211 --log "$DEMO/server.log" \
+    --console 127.0.0.1:8211 &
   server_pid=$!
   sleep 0.5
+  log "front-desk console: http://127.0.0.1:8211/  (staff $DESK_USER, password $DESK_PASSWORD)"
 fi
 
 export QUORVOD_SHARE_ROOT=$DEMO/media

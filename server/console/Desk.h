@@ -134,7 +134,8 @@ class Desk {
   std::vector<Call> calls_;
   std::vector<RoomRecord> table_;
   std::unordered_map<std::int64_t, std::optional<SongInfo>> songs_;
-  std::unordered_map<std::string, std::string> namesStored_;  // address: its ClientName in the table
+  std::unordered_map<std::string, std::string>
+      namesStored_;  // address: its ClientName in the table
   std::uint64_t roomsVersion_ = ~std::uint64_t{0};
   std::string tableJson_;  // what the rooms table looked like at the last rooms update
   bool callsDirty_ = true;

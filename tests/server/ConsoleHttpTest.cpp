@@ -21,8 +21,8 @@
 namespace quor::server::console {
 namespace {
 
-using ::testing::HasSubstr;
 using nlohmann::json;
+using ::testing::HasSubstr;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
@@ -88,9 +88,7 @@ class DeskServer {
 // A browser's side: cookie and CSRF token after a login.
 class Desk {
  public:
-  explicit Desk(std::uint16_t port) : http_("127.0.0.1", port) {
-    http_.set_read_timeout(20, 0);
-  }
+  explicit Desk(std::uint16_t port) : http_("127.0.0.1", port) { http_.set_read_timeout(20, 0); }
   httplib::Result Login(const std::string& name, const std::string& password) {
     const json body = {{"name", name}, {"password", password}};
     auto result = http_.Post("/api/login", body.dump(), "application/json");
@@ -157,9 +155,9 @@ class ConsoleHttpTest : public ::testing::Test {
 
 TEST_F(ConsoleHttpTest, RefusesEveryPageAndEndpointWithoutASession) {
   Desk stranger(server_.ConsolePort());
-  for (const char* path : {"/console.js", "/alert.wav", "/api/me", "/api/calls", "/api/rooms",
-                           "/api/today", "/api/events", "/api/nothing", "/console.html",
-                           "/../etc/passwd"}) {
+  for (const char* path :
+       {"/console.js", "/alert.wav", "/api/me", "/api/calls", "/api/rooms", "/api/today",
+        "/api/events", "/api/nothing", "/console.html", "/../etc/passwd"}) {
     auto result = stranger.Get(path);
     ASSERT_TRUE(result) << path;
     EXPECT_EQ(result->status, 401) << path;
@@ -236,15 +234,16 @@ TEST_F(ConsoleHttpTest, AChangeWithoutTheSessionsTokenOrFromAnotherOriginIsRefus
   ASSERT_EQ(desk.Login(kStaff, kPassword)->status, 200);
   ASSERT_LT(Until(desk, "/api/calls", [](const json& c) { return !CallOf(c, "包厢8").is_null(); }),
             5000ms);
-  const std::string id = std::to_string(CallOf(desk.GetJson("/api/calls"), "包厢8")["id"].get<int>());
+  const std::string id =
+      std::to_string(CallOf(desk.GetJson("/api/calls"), "包厢8")["id"].get<int>());
 
   EXPECT_EQ(desk.Post("/api/calls/" + id + "/ack", "{}", "")->status, 403);
   EXPECT_EQ(desk.Post("/api/calls/" + id + "/ack", "{}", std::string(64, '0'))->status, 403);
   httplib::Headers foreign = desk.Headers();
   foreign.emplace("X-CSRF-Token", desk.Csrf());
   foreign.emplace("Origin", "http://evil.example");
-  EXPECT_EQ(desk.Http().Post(("/api/calls/" + id + "/ack").c_str(), foreign, "{}",
-                             "application/json")
+  EXPECT_EQ(desk.Http()
+                .Post(("/api/calls/" + id + "/ack").c_str(), foreign, "{}", "application/json")
                 ->status,
             403);
   EXPECT_EQ(server_.Rows("select State, AckBy from deskcall")[0][0], "pending");
@@ -305,9 +304,9 @@ TEST_F(ConsoleHttpTest, ARoomRequestShowsWithinASecondAndASecondPressAddsToIt) {
   EXPECT_EQ(call["address"], "127.0.0.1");
 
   data::SendRoomRequest(*terminal.dm->tempClientDataSet, data::test::G("包厢8"));
-  EXPECT_LT(Until(desk, "/api/calls",
-                  [](const json& c) { return CallOf(c, "包厢8")["presses"] == 2; }),
-            1000ms);
+  EXPECT_LT(
+      Until(desk, "/api/calls", [](const json& c) { return CallOf(c, "包厢8")["presses"] == 2; }),
+      1000ms);
   EXPECT_EQ(desk.GetJson("/api/calls")["calls"].size(), 1u);
   // Every press stays stored as the row the terminal sent.
   EXPECT_EQ(server_.Rows("select ClientName from roomcall"),
@@ -336,7 +335,9 @@ TEST_F(ConsoleHttpTest, ShowsConnectedRoomsWithTheSongTheyStartedAndOfflineRooms
     EXPECT_GT(room["lastActivity"].get<std::int64_t>(), 0);
     // The song counts among today's most played.
     EXPECT_LT(Until(desk, "/api/today",
-                    [](const json& t) { return !t["songs"].empty() && t["songs"][0]["singId"] == 10021; }),
+                    [](const json& t) {
+                      return !t["songs"].empty() && t["songs"][0]["singId"] == 10021;
+                    }),
               5000ms);
   }
   // The terminal went away: the room is offline, under the name it sent.
@@ -357,14 +358,13 @@ TEST_F(ConsoleHttpTest, StaffNameARoomAndTheNameStaysText) {
   ASSERT_EQ(desk.Post("/api/rooms/name", body.dump())->status, 200);
   data::test::TerminalFixture terminal(server_.TerminalPort());
   data::SendRoomRequest(*terminal.dm->tempClientDataSet, data::test::G("Room8"));
-  EXPECT_LT(Until(desk, "/api/calls",
-                  [&](const json& c) { return !CallOf(c, hostile).is_null(); }),
+  EXPECT_LT(Until(desk, "/api/calls", [&](const json& c) { return !CallOf(c, hostile).is_null(); }),
             5000ms);
   EXPECT_EQ(CallOf(desk.GetJson("/api/calls"), hostile)["room"], "Room8");
 
-  for (const char* bad : {R"({"address":"10.0.0.300","name":"x"})",
-                          R"({"address":"127.0.0.1","name":"a\u0007b"})",
-                          R"({"address":"127.0.0.1"})", R"([1,2])"}) {
+  for (const char* bad :
+       {R"({"address":"10.0.0.300","name":"x"})", R"({"address":"127.0.0.1","name":"a\u0007b"})",
+        R"({"address":"127.0.0.1"})", R"([1,2])"}) {
     EXPECT_EQ(desk.Post("/api/rooms/name", bad)->status, 400) << bad;
   }
   const json tooLong = {{"address", "127.0.0.1"}, {"name", std::string(65, 'x')}};
