@@ -95,7 +95,7 @@ void Console::Start() {
   server_->Get(".*", serve);
   server_->Post(".*", serve);
   server_->set_exception_handler(
-      [](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
+      [](const httplib::Request&, httplib::Response& response, const std::exception_ptr&) {
         response.status = 500;
         response.set_content("{\"error\":\"服务器内部错误\"}", "application/json; charset=utf-8");
       });

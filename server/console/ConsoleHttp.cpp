@@ -231,9 +231,8 @@ HttpResponse ConsoleHttp::Login(const HttpRequest& request) {
   }
   std::optional<std::string> hash;
   if (StaffNameProblem(*name).empty()) {
-    const std::string staff = *name;
     hash = desk_.Run<std::optional<std::string>>(
-        [staff](DeskStore& store) { return store.StaffHash(staff); }, kDatabaseWait);
+        [staff = *name](DeskStore& store) { return store.StaffHash(staff); }, kDatabaseWait);
   }
   // An unknown name costs the same work as a wrong password, so that the
   // answer's time does not tell which names exist.
@@ -302,15 +301,13 @@ HttpResponse ConsoleHttp::RoomName(const HttpRequest& request) {
   if (!name->empty() && !StaffNameProblem(*name).empty()) {
     return Error(400, "包厢名称须为 1 到 64 个字符，且不含控制字符");
   }
-  const std::string where = *address;
-  const std::string text = *name;
   desk_.Run<bool>(
-      [where, text](DeskStore& store) {
+      [where = *address, text = *name](DeskStore& store) {
         store.SetRoomName(where, text);
         return true;
       },
       kDatabaseWait);
-  return JsonAnswer(200, {{"address", where}, {"name", text}});
+  return JsonAnswer(200, {{"address", *address}, {"name", *name}});
 }
 
 }  // namespace quor::server::console

@@ -134,7 +134,7 @@ std::string StaffSessions::Key(std::string_view token) {
 std::string StaffSessions::Create(const std::string& staff, StaffSession& session) {
   unsigned char random[32];
   randombytes_buf(random, sizeof random);
-  const std::string token = Hex(random, sizeof random);
+  std::string token = Hex(random, sizeof random);
   randombytes_buf(random, sizeof random);
   session.staff = staff;
   session.csrf = Hex(random, sizeof random);
