@@ -30,13 +30,16 @@ constexpr char kStaff[] = "张三";
 constexpr char kPassword[] = "desk-pass-1";
 
 // quorvod-server with its console, serving on loopback ports of its choice.
+// `shared`: a second server over the first one's catalogue (as servers over
+// one MariaDB database share their tables).
 class DeskServer {
  public:
-  explicit DeskServer(std::chrono::seconds lifetime = std::chrono::hours(1)) {
+  explicit DeskServer(std::chrono::seconds lifetime = std::chrono::hours(1),
+                      const DeskServer* shared = nullptr) {
     data::test::UseBuiltEngine();
     folder_ = data::test::TempFolder("console");
-    db_ = folder_ + "/catalogue.db";
-    data::test::BuildCatalogue(db_);
+    db_ = shared != nullptr ? shared->db_ : folder_ + "/catalogue.db";
+    if (shared == nullptr) data::test::BuildCatalogue(db_);
     ServerOptions options;
     options.sqlitePath = db_;
     options.bindAddress = "127.0.0.1";
@@ -406,6 +409,39 @@ TEST_F(ConsoleHttpTest, TwoHundredTerminalsPressAtOnceAndEveryPressIsShownAndSto
   EXPECT_EQ(server_.Rows("select count(*) from roomcall")[0][0], std::to_string(kTerminals));
   EXPECT_EQ(server_.Rows("select count(distinct Room) from deskcall")[0][0],
             std::to_string(kTerminals));
+}
+
+TEST_F(ConsoleHttpTest, EachConsoleShowsEveryServersCallsAndItsOwnRooms) {
+  DeskServer second(std::chrono::hours(1), &server_);
+  data::test::TerminalFixture here(server_.TerminalPort());
+  data::test::TerminalFixture there(second.TerminalPort());
+  data::SendRoomRequest(*there.dm->tempClientDataSet, data::test::G("包厢9"));
+  Desk desk(server_.ConsolePort());
+  ASSERT_EQ(desk.Login(kStaff, kPassword)->status, 200);
+  // The other server's call comes through the database.
+  EXPECT_LT(Until(desk, "/api/calls", [](const json& c) { return !CallOf(c, "包厢9").is_null(); }),
+            3000ms);
+  const std::string id =
+      std::to_string(CallOf(desk.GetJson("/api/calls"), "包厢9")["id"].get<int>());
+  ASSERT_EQ(desk.Post("/api/calls/" + id + "/ack")->status, 200);
+  Desk other(second.ConsolePort());
+  ASSERT_EQ(other.Login(kStaff, kPassword)->status, 200);
+  EXPECT_LT(Until(other, "/api/calls",
+                  [](const json& c) { return CallOf(c, "包厢9")["ackBy"] == kStaff; }),
+            3000ms);
+  EXPECT_EQ(other.Post("/api/calls/" + id + "/ack")->status, 409);
+  // Rooms: each console lists the terminals connected to its own server.
+  data::SendRoomRequest(*here.dm->tempClientDataSet, data::test::G("包厢8"));
+  EXPECT_LT(Until(desk, "/api/rooms",
+                  [](const json& r) {
+                    return r["connected"].size() == 1 && r["connected"][0]["name"] == "包厢8";
+                  }),
+            3000ms);
+  EXPECT_LT(Until(other, "/api/rooms",
+                  [](const json& r) {
+                    return r["connected"].size() == 1 && r["connected"][0]["clientName"] == "包厢9";
+                  }),
+            3000ms);
 }
 
 TEST_F(ConsoleHttpTest, ListensOnlyOnTheAddressItWasGiven) {
