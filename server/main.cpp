@@ -79,9 +79,11 @@ int main(int argc, char** argv) {
 
   try {
     auto log = RequestLog::Open(options.logPath);
+    // Declared before the server, so ended after it: a session still running
+    // may tell the console what it does.
+    std::unique_ptr<console::Console> desk;
     Server server(options, *log);
     server.Start();
-    std::unique_ptr<console::Console> desk;
     if (!options.consoleAddress.empty()) {
       desk = StartConsole(options, *log, server.Port());
       server.SetObserver(desk.get());
