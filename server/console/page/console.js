@@ -317,7 +317,8 @@ function drawRooms() {
   reconcile($('online-rooms').tBodies[0], online, (r) => r.peer,
       (r) => [r.name, r.staffName, r.connectedAt, JSON.stringify(r.song)].join('|'), onlineRow,
       (row, r) => {
-        row.querySelector('.activity').textContent = duration(serverNow() - r.lastActivity) + '前';
+        const idle = serverNow() - r.lastActivity;
+        row.querySelector('.activity').textContent = idle < 5000 ? '刚刚' : duration(idle) + '前';
       });
   $('online-rooms').hidden = online.length === 0;
   $('no-online').hidden = online.length > 0;
