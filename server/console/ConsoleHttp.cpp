@@ -221,8 +221,12 @@ HttpResponse ConsoleHttp::Login(const HttpRequest& request) {
   const auto password = StringField(*body, "password");
   if (!name || !password) return Error(400, "请输入用户名和密码");
 
+  // A name that no account can have is braked under one key, so that made-up
+  // names cannot fill the brake's table.
+  const bool possible = StaffNameProblem(*name).empty();
+  const std::string nameKey = possible ? *name : std::string();
   const auto now = SteadyClock::now();
-  const auto wait = limiter_.Wait(request.remoteAddress, *name, now);
+  const auto wait = limiter_.Wait(request.remoteAddress, nameKey, now);
   if (wait.count() > 0) {
     HttpResponse response =
         Error(429, "尝试次数过多，请 " + std::to_string(wait.count()) + " 秒后再试");
@@ -230,7 +234,7 @@ HttpResponse ConsoleHttp::Login(const HttpRequest& request) {
     return response;
   }
   std::optional<std::string> hash;
-  if (StaffNameProblem(*name).empty()) {
+  if (possible) {
     hash = desk_.Run<std::optional<std::string>>(
         [staff = *name](DeskStore& store) { return store.StaffHash(staff); }, kDatabaseWait);
   }
@@ -238,7 +242,7 @@ HttpResponse ConsoleHttp::Login(const HttpRequest& request) {
   // answer's time does not tell which names exist.
   const bool matches = VerifyPassword(hash ? *hash : DummyHash(), *password);
   if (!hash || !matches) {
-    limiter_.Failed(request.remoteAddress, *name, SteadyClock::now());
+    limiter_.Failed(request.remoteAddress, nameKey, SteadyClock::now());
     return Error(401, "用户名或密码错误");
   }
   limiter_.Succeeded(request.remoteAddress, *name);

@@ -220,6 +220,9 @@ void LoginLimiter::Failed(const std::string& address, const std::string& name,
 }
 
 void LoginLimiter::Fail(const std::string& key, SteadyClock::time_point now) {
+  // Full even after pruning (a flood from very many addresses): the keys it
+  // has go on counting, new ones are not added, and the memory stays bounded.
+  if (records_.size() >= kMaxLimiterRecords && records_.count(key) == 0) return;
   Record& record = records_[key];
   if (record.failures > 0 && now - record.last >= kForgetAfter) record.failures = 0;
   ++record.failures;

@@ -228,6 +228,8 @@ TEST_F(ConsoleHttpTest, RefusesAWrongPasswordAndSlowsTheTenthQuickTry) {
   EXPECT_EQ(http.Post("/api/login", R"({"name":1,"password":[]})", "application/json")->status,
             400);
   EXPECT_EQ(http.Post("/api/login", std::string(64 * 1024, '{'), "application/json")->status, 413);
+  const std::string deep = std::string(8000, '[') + std::string(8000, ']');
+  EXPECT_EQ(http.Post("/api/login", deep, "application/json")->status, 400);
 }
 
 TEST_F(ConsoleHttpTest, AChangeWithoutTheSessionsTokenOrFromAnotherOriginIsRefused) {
