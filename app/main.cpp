@@ -8,6 +8,7 @@
 #include <exception>
 
 #include "app/ProgramShell.h"
+#include "app/RemoteKeys.h"
 #include "app/SignalBridge.h"
 #include "data/DataModule.h"
 #include "platform/HotKeys.h"
@@ -49,11 +50,13 @@ int main(int argc, char** argv) {
     quor::ui::MessageBoxNotifier notifier;
     quor::app::ProgramShell shell(notifier, quor::platform::CreateHotKeys());
     quor::ui::MainWindow mainForm(shell, notifier);
+    quor::app::RemoteKeys remoteKeys(mainForm);
+    mainForm.SetRemoteKeyDispatch(remoteKeys);
     // The data module DM, after the window and before the loop: FormShow
     // connects its SocketConnection and opens its datasets.
     quor::ui::QtMessageLoop loop(notifier);
     quor::data::DataModuleInstance dm(loop);
-    mainForm.Attach(dm.Module(), quor::platform::ProgramFolder());
+    mainForm.Attach(dm.Module(), shell.DecoderBinding(), quor::platform::ProgramFolder());
     if (stopBeforeShow) {
       mainForm.close();
       return 0;

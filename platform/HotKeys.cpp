@@ -94,6 +94,10 @@ class WindowKeyHotKeys : public HotKeys {
   bool Register(int id, unsigned modifiers, unsigned virtualKey) override {
     const unsigned long keysym = KeysymForVirtualKey(virtualKey);
     if (keysym == 0 || registrations_.count(id) != 0) return false;
+    // A key already registered under another id is refused, as the system
+    // refuses a second hot key on one key: the first registration keeps it.
+    for (const auto& [other, reg] : registrations_)
+      if (reg.keysym == keysym && reg.modifiers == modifiers) return false;
     registrations_.emplace(id, Registration{modifiers, keysym});
     return true;
   }
@@ -155,6 +159,10 @@ class X11HotKeys : public HotKeys {
     const KeyCode code = XKeysymToKeycode(dpy_, keysym);
     if (code == 0) return false;
     const Grab grab{code, XModifiers(modifiers)};
+    // A key already grabbed under another id is refused, as the system
+    // refuses a second hot key on one key: the first registration keeps it.
+    for (const auto& [other, held] : grabs_)
+      if (held == grab) return false;
     XSync(dpy_, False);
     gGrabRefused = false;
     for (unsigned lock : kLockMasks)
@@ -173,13 +181,10 @@ class X11HotKeys : public HotKeys {
   bool Unregister(int id) override {
     const auto it = grabs_.find(id);
     if (it == grabs_.end()) return false;
-    // Another id may share the key (two remote keys set to one code); its
-    // grab stays.
+    // No other id holds the same key (a second registration is refused).
     const Grab grab = it->second;
     grabs_.erase(it);
-    bool shared = false;
-    for (const auto& [otherId, other] : grabs_) shared = shared || other == grab;
-    if (!shared) Ungrab(grab);
+    Ungrab(grab);
     XFlush(dpy_);
     return true;
   }

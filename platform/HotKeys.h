@@ -29,8 +29,10 @@ class HotKeys {
   virtual ~HotKeys() = default;
 
   // Registers id for virtualKey pressed with exactly the given modifiers.
-  // False when the key has no keysym, is held by another program, or id is
-  // already registered; that key then never arrives.
+  // False when the key has no keysym (the code 0 among them), is held by
+  // another program, is registered already under another id (the first
+  // registration keeps it), or id is already registered; that key then never
+  // arrives for id.
   virtual bool Register(int id, unsigned modifiers, unsigned virtualKey) = 0;
   // Releases id; false when it was not registered.
   virtual bool Unregister(int id) = 0;

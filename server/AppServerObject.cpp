@@ -6,6 +6,7 @@
 #include "platform/Codepage.h"
 #include "remote/Remote.h"
 #include "server/RequestLog.h"
+#include "server/SessionObserver.h"
 
 namespace quor::server {
 namespace {
@@ -69,6 +70,11 @@ Variant AppServerObject::GetRecords(const std::u16string& providerName, std::int
     Provider& provider = Find(providerName);
     RecordsAnswer answer = provider.GetRecords(count, options, command);
     recsOut = answer.recsOut;
+    if (context_.observer != nullptr && answer.recsOut > 0 && !command.empty()) {
+      if (const auto song = PathLookupSongId(command)) {
+        context_.observer->SongStarted(context_.peer, *song);
+      }
+    }
     if (context_.log != nullptr) {
       context_.log->Request(context_.peer, name,
                             answer.packet ? answer.statement : std::string("(reset)"),
@@ -92,6 +98,12 @@ Variant AppServerObject::ApplyUpdates(const std::u16string& providerName, const 
     UpdatesAnswer answer =
         provider.ApplyUpdates(PacketBytes(delta), maxErrors, context_.peer, UnixNowMs());
     errorCount = answer.errorCount;
+    // A repeat (the answer to an earlier delta was lost) was told the first
+    // time: the front desk sees each press once.
+    if (context_.observer != nullptr) {
+      for (const PostedRow& row : answer.stored)
+        context_.observer->RoomRequestStored(context_.peer, row.clientName);
+    }
     if (context_.log != nullptr) {
       for (const PostedRow& row : answer.stored)
         context_.log->RoomRequest(context_.peer, name, row.described);

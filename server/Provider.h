@@ -60,7 +60,8 @@ struct PostedRow {
   std::string described;  // "column=value" texts of the terminal's values
   std::string changeLog;  // the change log's identity in hex; "" when the delta named none
   std::uint32_t changeId = 0;
-  std::string postedAt;  // when the guest pressed, server time; "" when not known
+  std::string postedAt;    // when the guest pressed, server time; "" when not known
+  std::string clientName;  // the row's ClientName text ("" when it had none), for the console
 };
 
 struct UpdatesAnswer {
@@ -86,6 +87,8 @@ inline constexpr const char* kPeerColumn = "Peer";
 inline constexpr const char* kPostedAtColumn = "PostedAt";
 inline constexpr const char* kChangeLogColumn = "ChangeLog";
 inline constexpr const char* kChangeIdColumn = "ChangeId";
+// The room request's own column: the room name the terminal sends.
+inline constexpr const char* kClientNameColumn = "ClientName";
 
 class Provider {
  public:

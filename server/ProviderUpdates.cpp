@@ -176,6 +176,7 @@ UpdatesAnswer Provider::ApplyUpdates(std::span<const std::uint8_t> delta, std::i
         if (const auto* text = std::get_if<SqlText>(&values.back())) {
           if (!posted.described.empty()) posted.described += ' ';
           posted.described += columns.back() + "=" + text->utf8;
+          if (EqualsNoCase(columns.back(), kClientNameColumn)) posted.clientName = text->utf8;
         }
       }
       for (const std::string& c : tableColumns) {

@@ -63,15 +63,17 @@ struct Server::Session {
   bool done = false;  // guarded by Server::mutex_
 };
 
-Server::Server(ServerOptions options, RequestLog& log) : options_(std::move(options)), log_(log) {
-  if (options_.mariadb) {
-    const MariaDbAddress address = *options_.mariadb;
-    openDatabase_ = [address] { return OpenMariaDbBackend(address); };
-  } else {
-    const std::string path = options_.sqlitePath;
-    openDatabase_ = [path] { return OpenSqliteBackend(path); };
+std::function<std::unique_ptr<SqlBackend>()> DatabaseOpener(const ServerOptions& options) {
+  if (options.mariadb) {
+    const MariaDbAddress address = *options.mariadb;
+    return [address] { return OpenMariaDbBackend(address); };
   }
+  const std::string path = options.sqlitePath;
+  return [path] { return OpenSqliteBackend(path); };
 }
+
+Server::Server(ServerOptions options, RequestLog& log)
+    : options_(std::move(options)), log_(log), openDatabase_(DatabaseOpener(options_)) {}
 
 Server::~Server() {
   Stop();
@@ -136,6 +138,7 @@ void Server::Start() {
 
 void Server::Serve() {
   SessionSettings settings{log_, openDatabase_, options_.statementTimeLimitMs, stop_.Fd()};
+  settings.observer = observer_;
   settings.blockMs = options_.blockMs;
   settings.maxRequestBytes = options_.maxRequestBytes;
   settings.maxResultBytes = options_.maxResultBytes;

@@ -10,6 +10,7 @@
 namespace quor::server {
 
 class RequestLog;
+class SessionObserver;
 
 // Descriptors one session may hold at once: its socket, and the database
 // files of its connections (SQLite: the file and its write-ahead log for each
@@ -21,7 +22,8 @@ struct SessionSettings {
   // Opens a backend for the session (on its first database request).
   std::function<std::unique_ptr<SqlBackend>()> openDatabase;
   unsigned statementTimeLimitMs;
-  int stopFd;  // readable: the server stops, the session ends
+  int stopFd;                           // readable: the server stops, the session ends
+  SessionObserver* observer = nullptr;  // told what the session does; may be null
   // A request block must arrive whole this long after its first byte, and
   // the first one begin this long after the connection was made.
   unsigned blockMs = 10000;

@@ -4,21 +4,24 @@
 # catalogue (made once under OUT_DIR/../../build-shots unless QUOR_SHOT_DEMO
 # names one), quorvod-server on a loopback address of its own at port 211,
 # the terminal from a room folder pointed at it, then xdotool touches at the
-# controls' places and one PNG per scene. Scenes: singers songs types number
-# letters (all by default). Needs xdotool and ImageMagick's import.
+# controls' places and one PNG per scene. The Xvfb has two screens as a room
+# has them: the terminal on screen 0, the TV on screen 1, where the mpv driver
+# plays the demo's videos. Scenes: singers songs types number letters queue playing
+# (all by default; playing shows the terminal and the TV side by side). Needs
+# xdotool, ImageMagick and ffmpeg (the demo's videos).
 set -euo pipefail
 BIN=$(cd "$1" && pwd)
 OUT=$(mkdir -p "$2" && cd "$2" && pwd)
 shift 2
 SCENES=("$@")
-[ ${#SCENES[@]} -gt 0 ] || SCENES=(singers songs types number letters)
+[ ${#SCENES[@]} -gt 0 ] || SCENES=(singers songs types number letters queue playing)
 log() { printf '\033[1m[shots]\033[0m %s\n' "$*"; }
 
 WORK=$(mktemp -d /tmp/quorvod-shots-XXXXXX)
 DEMO=${QUOR_SHOT_DEMO:-$WORK/demo}
 if [ ! -f "$DEMO/catalogue.db" ]; then
   log "making the demo catalogue in $DEMO"
-  QT_QPA_PLATFORM=offscreen "$BIN/quorvod-make-demo" "$DEMO" --no-video >/dev/null
+  QT_QPA_PLATFORM=offscreen "$BIN/quorvod-make-demo" "$DEMO" --video-seconds 20 >/dev/null
 fi
 
 # A display and a loopback address nobody else uses.
@@ -32,10 +35,11 @@ cleanup() {
   [ -n "${QUOR_SHOT_KEEP:-}" ] && log "kept $WORK" || rm -rf "$WORK"
 }
 trap cleanup EXIT
-Xvfb :$n -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb :$n -screen 0 800x600x24 -screen 1 800x600x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
-for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
 export DISPLAY=:$n
+for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+xdpyinfo >/dev/null 2>&1 || { log "Xvfb :$n did not come up"; exit 1; }
 
 "$BIN/quorvod-server" --db "$DEMO/catalogue.db" --bind "$ADDR" --port 211 \
   --log "$WORK/server.log" >/dev/null 2>&1 &
@@ -44,20 +48,23 @@ for _ in $(seq 50); do grep -q listening "$WORK/server.log" 2>/dev/null && break
 
 ROOM=$WORK/room
 mkdir -p "$ROOM/Photo"
-cp "$BIN/quorvod" "$BIN/libdsengine.so" "$BIN/libreeldrv-sim.so" "$ROOM/"
+cp "$BIN/quorvod" "$BIN/libdsengine.so" "$BIN/libreeldrv-mpv.so" "$ROOM/"
 cp -r "$BIN/Photo/." "$ROOM/Photo/"
 [ -d "$DEMO/Photo" ] && cp -r "$DEMO/Photo/." "$ROOM/Photo/"
-printf '[Drivers32]\nreeldrv=libreeldrv-sim.so\n' > "$ROOM/drivers.ini"
+printf '[Drivers32]\nreeldrv=libreeldrv-mpv.so\n[reeldrv-mpv]\nvo=x11\nao=null\nx11-screen=1\nfullscreen=yes\n' \
+  > "$ROOM/drivers.ini"
 printf '[LyraboxSet]\nRoomName=Room1\nServerName=quorvod\nServerIP=%s\n' "$ADDR" > "$ROOM/VODSet.ini"
 
 start_terminal() {
-  QUORVOD_DRIVER_LOG=$WORK/driver.log "$ROOM/quorvod" >"$WORK/terminal.log" 2>&1 &
+  QUORVOD_DRIVERS_INI=$ROOM/drivers.ini QUORVOD_SHARE_ROOT=$DEMO/media \
+    "$ROOM/quorvod" >"$WORK/terminal.log" 2>&1 &
   terminal=$!
   for _ in $(seq 100); do
     xdotool search --name 'QuorVOD' >/dev/null 2>&1 && break
     sleep 0.1
   done
   sleep 1.5
+  kill -0 "$terminal" 2>/dev/null || { log "the terminal ended:"; cat "$WORK/terminal.log"; exit 1; }
 }
 stop_terminal() {
   kill "$terminal" 2>/dev/null || true
@@ -67,7 +74,20 @@ stop_terminal() {
 touch() { xdotool mousemove "$1" "$2" click 1; sleep "${3:-0.4}"; }
 shot() {
   sleep 0.5
-  import -display "$DISPLAY" -window root "$OUT/$1.png"
+  import -display "$DISPLAY.0" -window root "$OUT/$1.png"
+  log "wrote $OUT/$1.png"
+}
+# The terminal (screen 0) and the TV (screen 1) side by side, with captions.
+shot_both() {
+  sleep 0.5
+  import -display "$DISPLAY.0" -window root "$WORK/screen0.png"
+  import -display "$DISPLAY.1" -window root "$WORK/screen1.png"
+  local font
+  font=$(fc-match -f '%{file}' 'Noto Sans CJK SC')
+  convert -background '#1d2126' -fill '#c9d1d9' -font "$font" -pointsize 16 \
+    \( "$WORK/screen0.png" -gravity north -splice 0x28 -annotate +0+4 '点歌屏 · room terminal (screen 0)' \) \
+    \( "$WORK/screen1.png" -gravity north -splice 0x28 -annotate +0+4 '电视 · TV (screen 1)' \) \
+    -gravity center +smush 16 -bordercolor '#1d2126' -border 8 "$OUT/$1.png"
   log "wrote $OUT/$1.png"
 }
 # Control middles, from the window's layout table.
@@ -97,6 +117,17 @@ for scene in "${SCENES[@]}"; do
       touch 100 "${SELECT_Y[4]}"; touch 237 392; key 1; key 10; key 2; shot number ;;
     letters)  # the letter keypad: "GA" (key 3, next, key 1)
       touch 100 "${SELECT_Y[4]}"; touch 237 133; key 3; key 10; key 1; shot letters ;;
+    queue)  # the queue view on page 2 with one row picked (ten songs queued)
+      touch 100 "${SELECT_Y[1]}"; touch 237 115; touch 368 129
+      for r in 1 2 3 4 5 6 7; do touch 397 "${ROW_Y[$r]}" 0.2; done
+      touch 733 471
+      for r in 1 2 3; do touch 397 "${ROW_Y[$r]}" 0.2; done
+      touch 100 "${SELECT_Y[6]}"; touch 733 471; touch 397 "${ROW_Y[2]}"; shot queue ;;
+    playing)  # three songs queued: the first plays on the TV while two wait,
+      # so the status line scrolls "正在播放：" with the first one
+      touch 100 "${SELECT_Y[1]}"; touch 237 115; touch 368 129
+      touch 397 "${ROW_Y[1]}" 0.1; touch 397 "${ROW_Y[2]}" 0.1; touch 397 "${ROW_Y[3]}" 0.1
+      sleep 3.2; shot_both playing ;;
     *) log "unknown scene $scene" ;;
   esac
   stop_terminal

@@ -1,5 +1,6 @@
 #include "ui/BitBtn.h"
 
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPen>
 
@@ -54,6 +55,32 @@ void BitBtn::paintEvent(QPaintEvent*) {
     painter.setBrush(Qt::NoBrush);
     painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 4, 4);
   }
+}
+
+namespace {
+bool IsEnter(const QKeyEvent* event) {
+  return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+}
+}  // namespace
+
+void BitBtn::keyPressEvent(QKeyEvent* event) {
+  if (!IsEnter(event)) {
+    QAbstractButton::keyPressEvent(event);
+    return;
+  }
+  if (!event->isAutoRepeat()) setDown(true);
+  event->accept();
+}
+
+void BitBtn::keyReleaseEvent(QKeyEvent* event) {
+  if (!IsEnter(event)) {
+    QAbstractButton::keyReleaseEvent(event);
+    return;
+  }
+  event->accept();
+  if (event->isAutoRepeat() || !isDown()) return;
+  setDown(false);
+  click();
 }
 
 }  // namespace quor::ui

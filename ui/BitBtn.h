@@ -5,6 +5,8 @@
 // between -1 and 1, so the focused button's picture shifts. While pressed the
 // glyph moves one pixel down and right, as push buttons always have. A button
 // whose margin is not -1 (the focus cue is on) also shows a light rim.
+// Enter clicks a focused button, as Space does: the room's remote has no
+// Space key, and its Affirm key presses Enter on the focused button.
 // GUI thread only.
 
 #include <QAbstractButton>
@@ -30,6 +32,8 @@ class BitBtn : public QAbstractButton {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void keyReleaseEvent(QKeyEvent* event) override;
 
  private:
   QImage glyph_;

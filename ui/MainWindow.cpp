@@ -35,6 +35,30 @@ MainWindow* gMainForm = nullptr;
 
 constexpr int kTimerInterval = 500;
 
+// Shows each report from the event queue of context, after the handler that
+// made it has returned. The target notifier outlives the window; a report
+// still queued when the window goes is dropped with it.
+class QueuedNotifier final : public Notifier {
+ public:
+  QueuedNotifier(QObject& context, Notifier& target) : context_(context), target_(target) {}
+  void ShowMessage(const QString& text) override {
+    QMetaObject::invokeMethod(
+        &context_,
+        [&target = target_, text] {
+          try {
+            target.ShowMessage(text);
+          } catch (...) {
+            // No memory for the box: nothing sensible is left to show.
+          }
+        },
+        Qt::QueuedConnection);
+  }
+
+ private:
+  QObject& context_;
+  Notifier& target_;
+};
+
 QImage AssetOrNull(const QString& file) {
   try {
     return LoadPicture(QStringLiteral(":/assets/") + file);
@@ -189,7 +213,7 @@ void MainWindow::CreateControls() {
   mainTimer = MakeChild<QTimer>(this);
   mainTimer->setObjectName(QStringLiteral("mainTimer"));
   mainTimer->setInterval(kTimerInterval);
-  connect(mainTimer, &QTimer::timeout, this, [this] { Guarded([this] { mainTimerTimer(); }); });
+  connect(mainTimer, &QTimer::timeout, this, &MainWindow::TimerTick);
   mainTimer->start();
 }
 
@@ -228,7 +252,10 @@ void MainWindow::BindControls() {
   // The focus cue: the focus events of the marked buttons reach the two
   // shared handlers.
   for (const ControlDef& def : ControlTable())
-    if (def.focusCue) Control(def.name)->installEventFilter(this);
+    if (def.focusCue) {
+      Control(def.name)->installEventFilter(this);
+      Control(def.name)->setProperty(kFocusCueProperty, true);
+    }
 }
 
 void MainWindow::BuildGroups() {
@@ -279,10 +306,11 @@ QWidget* MainWindow::Control(std::string_view name) const {
   return nullptr;
 }
 
-void MainWindow::Attach(data::DataModule& dataModule, std::string programFolder) {
+void MainWindow::Attach(data::DataModule& dataModule, player::Decoder& decoder,
+                        std::string programFolder) {
   if (screens_ != nullptr) throw std::logic_error("The window's data module is attached already");
   dataModule_ = &dataModule;
-  screens_ = std::make_unique<Screens>(*this, dataModule, std::move(programFolder));
+  screens_ = std::make_unique<Screens>(*this, dataModule, decoder, std::move(programFolder));
 }
 
 void MainWindow::ShowControlGroup(std::string_view name, std::uint8_t show) {
@@ -300,12 +328,6 @@ void MainWindow::aDoOnEnter(QWidget* sender) {
 
 void MainWindow::aDoOnExit(QWidget* sender) {
   if (auto* button = qobject_cast<BitBtn*>(sender)) button->SetMargin(-1);
-}
-
-void MainWindow::WMHotKey(int remoteKeyId) {
-  // The dispatch of the remote keys onto the screen's click actions comes
-  // with the remote-control handlers; until then a key does nothing.
-  (void)remoteKeyId;
 }
 
 void MainWindow::ShowFullScreen() {
@@ -346,7 +368,7 @@ void MainWindow::FormCreate() {
   state_.PageNo = 1;
   state_.QueueCursor = 0;
   state_.NextLetterPending = false;
-  state_.PlayerState = 4;
+  state_.PlayerState = player::PlayerState::kNotStarted;
   state_.ChannelStep = 0;
   state_.AudioChannelInfo = 0;
   state_.PlayPosition = 0;
@@ -385,8 +407,19 @@ bool MainWindow::FormCloseQuery() {
 }
 
 void MainWindow::mainTimerTimer() {
-  // The player's tick (status line, decoder position, next song) runs here
-  // once the player is in place.
+  // A window that was never attached (the layout's own tests) has no player.
+  if (screens_ != nullptr) screens_->player.mainTimerTimer();
+}
+
+void MainWindow::TimerTick() {
+  // A Qt timer never fires again while its own slot runs: a message box
+  // opened in here would hold the status line and the position reads for as
+  // long as it is up. The tick's failure (a dead server when the next song's
+  // path is looked up) is shown from the event queue instead, after this slot
+  // has returned; the notifier keeps it to one box at a time, so the
+  // failures of the ticks under that box are not shown again.
+  QueuedNotifier later(*this, notifier_);
+  RunGuarded(later, [this] { mainTimerTimer(); });
 }
 
 void MainWindow::showEvent(QShowEvent* event) {

@@ -18,6 +18,7 @@
 #include "ui/Label.h"
 #include "ui/Notifier.h"
 #include "ui/Picture.h"
+#include "ui/RemoteKeyDispatch.h"
 #include "ui/SharedState.h"
 #include "ui/ShellServices.h"
 
@@ -29,10 +30,17 @@ namespace quor::data {
 class DataModule;
 }
 
+namespace quor::player {
+class Decoder;
+}
+
 namespace quor::ui {
 
 class ScreenSaverFilter;
 struct Screens;
+
+// The property that marks the buttons with the focus cue.
+inline constexpr char kFocusCueProperty[] = "quorFocusCue";
 
 // The window's caption (invisible: the window has no border).
 inline constexpr char kCaption[] = "QuorVOD客户端";
@@ -98,11 +106,13 @@ class MainWindow : public QWidget {
   void aDoOnExit(QWidget* sender);
 
   // Hands the window what its screens work on: the data module (the server
-  // connection and the four datasets) and the folder the singer photos are
-  // found under (the program folder in the program). Builds the screen
-  // objects; call once, before the window is shown. dataModule must outlive
-  // the window.
-  void Attach(data::DataModule& dataModule, std::string programFolder);
+  // connection and the four datasets), the decoder binding the player sends
+  // its requests through (opened and closed by the shell's DecoderOpen and
+  // DecoderClose) and the folder the singer photos are found under (the
+  // program folder in the program). Builds the screen objects; call once,
+  // before the window is shown. dataModule and decoder must outlive the
+  // window.
+  void Attach(data::DataModule& dataModule, player::Decoder& decoder, std::string programFolder);
   bool Attached() const { return screens_ != nullptr; }
 
   // The click actions of the controls, by the controls' names. Each forwards
@@ -167,9 +177,36 @@ class MainWindow : public QWidget {
   void selectedsongBitBtn2Click();
   // Draws the queue view again after the queue changed (the player's buttons).
   void RedrawQueuePage();
+  // The player row, left to right on screen: play (1), pause (2), next song
+  // (3), wind forwards (7), wind backwards (8), channel (4), volume up (5),
+  // volume down (6).
+  void controlBitBtn1Click();
+  void controlBitBtn2Click();
+  void controlBitBtn3Click();
+  void controlBitBtn4Click();
+  void controlBitBtn5Click();
+  void controlBitBtn6Click();
+  void controlBitBtn7Click();
+  void controlBitBtn8Click();
+  // The 500 ms tick of mainTimer: the status line scrolls, the player
+  // watches the decoder. Does nothing before Attach.
+  void mainTimerTimer();
 
-  // A remote-control key arrived (its RemoteKeyId).
+  // A remote-control key arrived (its RemoteKeyId): the attached dispatch
+  // table runs its action, inside the handler guard.
   void WMHotKey(int remoteKeyId);
+  // The remote-control key table; dispatch must outlive the window.
+  void SetRemoteKeyDispatch(RemoteKeyDispatch& dispatch) { remoteKeys_ = &dispatch; }
+
+  // Focus moves of the remote: to the next (or previous) control in tab
+  // order that can take the focus (shown, with a tab stop), and to one
+  // control. The focus cue follows at once, also while another window holds
+  // the keyboard focus (the remote's keys still arrive).
+  void MoveFocus(bool next);
+  void FocusControl(QWidget* control);
+  // A press and release of the Enter key on the control that has the
+  // window's focus: a focused button runs its click action.
+  void PressEnter();
 
   // Shows the window as the kiosk screen: full screen, on top, focused.
   void ShowFullScreen();
@@ -197,7 +234,9 @@ class MainWindow : public QWidget {
   void FormCreate();
   void FormShow();
   bool FormCloseQuery();
-  void mainTimerTimer();
+  // mainTimer's slot: runs the tick and reports its failure once the slot
+  // has returned, so that the timer goes on under the message box.
+  void TimerTick();
 
   ShellServices& shell_;
   Notifier& notifier_;
@@ -206,6 +245,7 @@ class MainWindow : public QWidget {
   std::unique_ptr<ControlGroups> groups_;
   data::DataModule* dataModule_ = nullptr;  // attached; not owned
   std::unique_ptr<Screens> screens_;
+  RemoteKeyDispatch* remoteKeys_ = nullptr;                      // not owned
   ScreenSaverFilter* screenSaverFilter_ = nullptr;               // owned as a QObject child
   std::vector<std::pair<std::string_view, QWidget*>> controls_;  // layout order
 };

@@ -75,6 +75,14 @@ constexpr ClickRow kClickTable[] = {
     {"selectBitBtn6", &MainWindow::selectBitBtn6Click},
     {"selectedsongBitBtn1", &MainWindow::selectedsongBitBtn1Click},
     {"selectedsongBitBtn2", &MainWindow::selectedsongBitBtn2Click},
+    {"controlBitBtn1", &MainWindow::controlBitBtn1Click},
+    {"controlBitBtn2", &MainWindow::controlBitBtn2Click},
+    {"controlBitBtn3", &MainWindow::controlBitBtn3Click},
+    {"controlBitBtn4", &MainWindow::controlBitBtn4Click},
+    {"controlBitBtn5", &MainWindow::controlBitBtn5Click},
+    {"controlBitBtn6", &MainWindow::controlBitBtn6Click},
+    {"controlBitBtn7", &MainWindow::controlBitBtn7Click},
+    {"controlBitBtn8", &MainWindow::controlBitBtn8Click},
 };
 
 // The change handlers of the keypad's two boxes: they run when the text
@@ -118,8 +126,7 @@ Screens& MainWindow::Screen() {
 // The room request: one row with the room's name to the server's request
 // provider.
 void MainWindow::selectBitBtn5Click() {
-  Screen();  // the data module is attached
-  data::SendRoomRequest(*dataModule_->tempClientDataSet, config_.roomName);
+  data::SendRoomRequest(Screen().roomRequests, config_.roomName);
 }
 
 void MainWindow::selectBitBtn1Click() {
@@ -291,6 +298,31 @@ void MainWindow::selectedsongBitBtn2Click() {
 
 void MainWindow::RedrawQueuePage() {
   Screen().selectedSongs.RedrawQueuePage();
+}
+
+void MainWindow::controlBitBtn1Click() {
+  Screen().player.controlBitBtn1Click();
+}
+void MainWindow::controlBitBtn2Click() {
+  Screen().player.controlBitBtn2Click();
+}
+void MainWindow::controlBitBtn3Click() {
+  Screen().player.controlBitBtn3Click();
+}
+void MainWindow::controlBitBtn4Click() {
+  Screen().player.controlBitBtn4Click();
+}
+void MainWindow::controlBitBtn5Click() {
+  Screen().player.controlBitBtn5Click();
+}
+void MainWindow::controlBitBtn6Click() {
+  Screen().player.controlBitBtn6Click();
+}
+void MainWindow::controlBitBtn7Click() {
+  Screen().player.controlBitBtn7Click();
+}
+void MainWindow::controlBitBtn8Click() {
+  Screen().player.controlBitBtn8Click();
 }
 
 }  // namespace quor::ui

@@ -34,13 +34,17 @@ KeypadControls KeypadOf(MainWindow& w) {
 
 }  // namespace
 
-Screens::Screens(MainWindow& window, data::DataModule& dataModule, std::string programFolder)
+Screens::Screens(MainWindow& window, data::DataModule& dataModule, player::Decoder& decoder,
+                 std::string programFolder)
     : songList(SongRowsOf(window), window.State(), window.Groups(), *dataModule.songClientDataSet),
       singerPages(PhotoSlotsOf(window), window.Groups(), songList, *dataModule.singerClientDataSet,
                   *dataModule.songClientDataSet, std::move(programFolder)),
       search(KeypadOf(window), window.State(), window.Groups(), songList,
              *dataModule.songClientDataSet, &window),
-      selectedSongs(window.State(), window.Groups(), songList) {
+      selectedSongs(window.State(), window.Groups(), songList),
+      player(decoder, window.State(), window.State().SelectedSongs, *dataModule.playClientDataSet,
+             window.infoLabel, window.selectedsongBitBtn1, selectedSongs),
+      roomRequests(*dataModule.tempClientDataSet) {
   songList.AttachQueue(selectedSongs);
 }
 

@@ -3,15 +3,17 @@
 // SongEntry byte strings, entry 0 plays next) shown seven entries a page in
 // the song rows, with the picked row moved to the front or deleted. The
 // queue itself stays in the shared state; this class owns its view: PageNo
-// and QueueCursor. GUI thread only.
+// and QueueCursor. The player redraws the view through QueuePageView when
+// its buttons take an entry off the queue. GUI thread only.
 
+#include "player/Player.h"
 #include "ui/ControlGroups.h"
 #include "ui/SharedState.h"
 #include "ui/SongList.h"
 
 namespace quor::ui {
 
-class SelectedSongs final : public QueuePaging {
+class SelectedSongs final : public QueuePaging, public player::QueuePageView {
  public:
   SelectedSongs(SharedState& state, ControlGroups& groups, SongList& songList);
 
@@ -26,7 +28,7 @@ class SelectedSongs final : public QueuePaging {
   // Draws the view again after the queue changed: the current page when the
   // queue still reaches it, else the one before; page 1 afresh. The player
   // calls it when its buttons change the queue.
-  void RedrawQueuePage();
+  void RedrawQueuePage() override;
   // The picked entry to the front; delete the picked entry.
   void selectedsongBitBtn1Click();
   void selectedsongBitBtn2Click();

@@ -68,6 +68,24 @@ std::string MixFilter(std::uint32_t mixLeft, std::uint32_t mixRight, std::uint32
          "|c1=" + PanTerms(mixRight, gainRight) + "]";
 }
 
+std::optional<std::string> DisplayOnScreen(std::string_view display, std::string_view screen) {
+  const auto isNumber = [](std::string_view text, std::size_t most) {
+    return !text.empty() && text.size() <= most &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  if (!isNumber(screen, 3) || std::stoi(std::string(screen)) > 255) return std::nullopt;
+  const auto colon = display.rfind(':');
+  if (colon == std::string_view::npos) return std::nullopt;
+  std::string_view number = display.substr(colon + 1);
+  if (const auto dot = number.find('.'); dot != std::string_view::npos) {
+    if (!isNumber(number.substr(dot + 1), 5)) return std::nullopt;
+    number = number.substr(0, dot);
+  }
+  if (!isNumber(number, 5)) return std::nullopt;
+  return std::string(display.substr(0, colon + 1)) + std::string(number) + "." +
+         std::string(screen);
+}
+
 std::string LocalMediaPath(const std::string& stored) {
   std::string mapped = platform::MapSharePath(stored);
   if (IsRegularFile(mapped)) return mapped;
@@ -102,6 +120,10 @@ MpvDriver::MpvDriver(const std::map<std::string, std::string>& options) {
       openTimeoutMs_ = static_cast<unsigned>(std::clamp(ms, 100L, 60000L));
       continue;
     }
+    if (name == "x11-screen") {
+      UseX11Screen(value);
+      continue;
+    }
     const int error = mpv_set_option_string(mpv_, name.c_str(), value.c_str());
     if (error < 0) {
       std::fprintf(stderr, "reeldrv-mpv: option %s=%s: %s\n", name.c_str(), value.c_str(),
@@ -118,6 +140,24 @@ MpvDriver::MpvDriver(const std::map<std::string, std::string>& options) {
   mpv_set_wakeup_callback(mpv_, &MpvDriver::Wakeup, this);
   const double volume = kStartLevel / 2.0;
   mpv_set_property(mpv_, "volume", MPV_FORMAT_DOUBLE, const_cast<double*>(&volume));
+}
+
+void MpvDriver::UseX11Screen(const std::string& screen) {
+  // libmpv's X11 outputs open the display named by DISPLAY and use its
+  // default screen; there is no option for another one. So the display name
+  // is changed for the process, before libmpv starts a thread or opens a
+  // window. The terminal has opened its own X connections by the time its
+  // driver is opened (window, keys, display mode), so they stay on their
+  // screen.
+  const char* display = std::getenv("DISPLAY");
+  const std::optional<std::string> name =
+      DisplayOnScreen(display != nullptr ? display : "", screen);
+  if (!name) {
+    std::fprintf(stderr, "reeldrv-mpv: x11-screen=%s: no X screen %s of DISPLAY \"%s\"\n",
+                 screen.c_str(), screen.c_str(), display != nullptr ? display : "");
+    return;
+  }
+  ::setenv("DISPLAY", name->c_str(), 1);
 }
 
 MpvDriver::~MpvDriver() {

@@ -29,7 +29,9 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "drivers/DecoderRequest.h"
 
@@ -43,6 +45,12 @@ std::map<std::string, std::string> ReadMpvOptions(const char* iniPath);
 // syntax with the label @quormix; empty when nothing needs changing (left
 // takes left, right takes right, equal levels).
 std::string MixFilter(std::uint32_t mixLeft, std::uint32_t mixRight, std::uint32_t volume);
+
+// The X display name that puts the video on X screen `screen` of `display`
+// (the room's TV as a screen of its own, as Xvfb and a classic two-screen X
+// server have it): host:number.screen. nullopt when display is not of the
+// form [host]:number[.screen] or screen is not a number 0..255.
+std::optional<std::string> DisplayOnScreen(std::string_view display, std::string_view screen);
 
 // The local file for a path as stored in the catalogue: UNC paths mapped
 // under the share root; GBK text turned to UTF-8 when that names an existing
@@ -60,6 +68,8 @@ class MpvDriver {
   std::intptr_t Handle(std::uint32_t message, std::intptr_t lParam1, std::intptr_t lParam2);
 
  private:
+  // The driver's own option x11-screen: the video on that X screen.
+  static void UseX11Screen(const std::string& screen);
   std::uint32_t Request(QuorDecoderRequest request, std::uint32_t argument, std::intptr_t lParam2);
   std::uint32_t OpenFile(const char* path);
   std::uint32_t GetValue(std::uint16_t code);

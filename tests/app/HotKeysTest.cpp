@@ -38,10 +38,13 @@ TEST(HotKeysTest, WithoutADisplayEverythingIsSilentAndWindowKeysMatch) {
   EXPECT_FALSE(keys->Register(1006, 0, 108));  // id taken
   EXPECT_FALSE(keys->Register(1007, 0, 0));    // no such key
   EXPECT_TRUE(keys->Register(1029, 0, 'L'));
+  // A code given to a second key is refused: the first keeps the key.
+  EXPECT_FALSE(keys->Register(1007, 0, 107));
+  EXPECT_TRUE(keys->Register(1007, kModControl, 107));  // with Ctrl it is another key
   EXPECT_EQ(keys->MatchWindowKey(XK_KP_Add, 0), 1006);
   EXPECT_EQ(keys->MatchWindowKey(XK_l, 0), 1029);  // either letter case
   // A modifier held with the key is another key.
-  EXPECT_EQ(keys->MatchWindowKey(XK_KP_Add, kModControl), std::nullopt);
+  EXPECT_EQ(keys->MatchWindowKey(XK_KP_Add, kModShift), std::nullopt);
   EXPECT_TRUE(keys->Unregister(1006));
   EXPECT_FALSE(keys->Unregister(1006));
   EXPECT_EQ(keys->MatchWindowKey(XK_KP_Add, 0), std::nullopt);

@@ -37,17 +37,25 @@ std::string Capture(const std::string& command);
 class TerminalFixture : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
+    StartDisplay({"-screen", "0", "800x600x24"});
+    StartServer({"--songs", "50", "--no-video", "--no-photos"});
+  }
+  // A private Xvfb with these screen arguments, on a display number nobody
+  // uses (no socket, no lock file).
+  static void StartDisplay(const std::vector<std::string>& screens) {
     for (int n = 93; n < 140 && display_.empty(); ++n) {
       if (fs::exists("/tmp/.X11-unix/X" + std::to_string(n)) ||
           fs::exists("/tmp/.X" + std::to_string(n) + "-lock"))
         continue;
       const std::string name = ":" + std::to_string(n);
-      xvfb_ = Spawn({"Xvfb", name, "-screen", "0", "800x600x24", "-nolisten", "tcp"}, {});
+      std::vector<std::string> args = {"Xvfb", name};
+      args.insert(args.end(), screens.begin(), screens.end());
+      args.insert(args.end(), {"-nolisten", "tcp"});
+      xvfb_ = Spawn(args, {});
       for (int i = 0; i < 100 && !fs::exists("/tmp/.X11-unix/X" + std::to_string(n)); ++i)
         std::this_thread::sleep_for(50ms);
       if (fs::exists("/tmp/.X11-unix/X" + std::to_string(n))) display_ = name;
     }
-    StartServer();
   }
   static void TearDownTestSuite() {
     if (server_ > 0) {
@@ -67,15 +75,16 @@ class TerminalFixture : public ::testing::Test {
   }
 
   // The application server on port 211 (the terminal's fixed port) over a
-  // small catalogue without photos or videos; serverNote_ says why not.
-  static void StartServer() {
+  // small demo catalogue made with these options of quorvod-make-demo (its
+  // videos, if any, under serverDir_/media); serverNote_ says why not.
+  static void StartServer(const std::vector<std::string>& demoOptions) {
     const char* bin = std::getenv("QUOR_BIN_DIR");
     if (bin == nullptr) return;
     serverDir_ = fs::temp_directory_path() / ("quorvod-e2e-server-" + std::to_string(getpid()));
     fs::remove_all(serverDir_);
-    const pid_t maker = Spawn({std::string(bin) + "/quorvod-make-demo", serverDir_.string(),
-                               "--songs", "50", "--no-video", "--no-photos"},
-                              {"QT_QPA_PLATFORM=offscreen"});
+    std::vector<std::string> make = {std::string(bin) + "/quorvod-make-demo", serverDir_.string()};
+    make.insert(make.end(), demoOptions.begin(), demoOptions.end());
+    const pid_t maker = Spawn(make, {"QT_QPA_PLATFORM=offscreen"});
     if (maker < 0 || WaitExit(maker, 60s) != std::optional<int>(0)) {
       serverNote_ = "the demo catalogue could not be made";
       return;
@@ -159,15 +168,17 @@ class TerminalFixture : public ::testing::Test {
   std::string X(const std::string& args) {
     return Capture("DISPLAY=" + display_ + " timeout 30 " + args + " 2>/dev/null");
   }
-  void Start() {
+  // Starts the terminal of the room folder; extraEnv is added to its
+  // environment.
+  void Start(std::vector<std::string> extraEnv = {}) {
     // libxkbcommon-x11 (under Qt's xcb platform) hands strndup a buffer that
     // is not NUL-terminated, which is legal but trips ASan's strict string
     // checks; the terminal runs with them off, every other option kept.
     const char* asan = std::getenv("ASAN_OPTIONS");
     const std::string asanOptions =
         std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") + ":strict_string_checks=0";
-    pid_ = Spawn({(room_ / "quorvod").string()},
-                 {"DISPLAY=" + display_, "QT_QPA_PLATFORM=xcb", asanOptions});
+    extraEnv.insert(extraEnv.end(), {"DISPLAY=" + display_, "QT_QPA_PLATFORM=xcb", asanOptions});
+    pid_ = Spawn({(room_ / "quorvod").string()}, extraEnv);
     ASSERT_GT(pid_, 0);
   }
   // Waits until the main window is mapped; its id.

@@ -73,6 +73,9 @@ TEST_F(TerminalE2eTest, GrabbedKeysArriveAloneAndNotWithAModifier) {
   ASSERT_TRUE(keys->Register(1006, 0, 107));   // keypad plus
   ASSERT_TRUE(keys->Register(1000, 0, 0x74));  // F5
   ASSERT_TRUE(keys->Register(2000, quor::platform::kModControl | quor::platform::kModAlt, 0x23));
+  // A code given to a second remote key works for the first only.
+  EXPECT_FALSE(keys->Register(1007, 0, 107));
+  EXPECT_FALSE(keys->Register(1008, 0, 0));  // the code 0 registers nothing
   // A key that another client holds is refused, and the process lives on.
   const auto other = quor::platform::CreateHotKeys();
   EXPECT_FALSE(other->Register(1, 0, 107));

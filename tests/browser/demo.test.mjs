@@ -110,6 +110,12 @@ test('the page shows the terminal and passes clicks on to it', async (t) => {
   const box = await canvas.boundingBox();
   assert.equal(Math.round(box.width), 800);
   assert.equal(Math.round(box.height), 600);
+  // The room's TV (screen 1, where the songs play) has a view of its own.
+  const tv = page.locator('#screen1[data-state="connected"] canvas');
+  await tv.waitFor({ timeout: 30000 });
+  const tvBox = await tv.boundingBox();
+  assert.equal(Math.round(tvBox.width), 800);
+  assert.equal(Math.round(tvBox.height), 600);
 
   // The page shows the terminal's start screen: the same picture as the
   // terminal's own screen, once the first updates have arrived.

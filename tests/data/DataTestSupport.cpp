@@ -123,14 +123,18 @@ std::vector<std::string> RequestLines(const std::string& logPath) {
 // ---- ServerProcess ---------------------------------------------------------
 
 ServerProcess::ServerProcess(std::string dbPath, std::string logPath)
-    : db_(std::move(dbPath)), log_(std::move(logPath)) {}
+    : database_{"--db", std::move(dbPath)}, log_(std::move(logPath)) {}
+
+ServerProcess::ServerProcess(std::vector<std::string> databaseArgs, std::string logPath)
+    : database_(std::move(databaseArgs)), log_(std::move(logPath)) {}
 
 ServerProcess::~ServerProcess() = default;
 
 void ServerProcess::Start(std::uint16_t port) {
-  child_ = std::make_unique<load::ServerChild>(
-      std::vector<std::string>{BinDir() + "/quorvod-server", "--db", db_, "--port",
-                               std::to_string(port), "--bind", "127.0.0.1", "--log", log_});
+  std::vector<std::string> args = {BinDir() + "/quorvod-server"};
+  args.insert(args.end(), database_.begin(), database_.end());
+  args.insert(args.end(), {"--port", std::to_string(port), "--bind", "127.0.0.1", "--log", log_});
+  child_ = std::make_unique<load::ServerChild>(std::move(args));
   try {
     child_->Start();
   } catch (const std::runtime_error& e) {

@@ -57,6 +57,8 @@ std::vector<std::string> RequestLines(const std::string& logPath);
 class ServerProcess {
  public:
   ServerProcess(std::string dbPath, std::string logPath);
+  // On any catalogue: {"--db", file} or {"--mariadb", uri}.
+  ServerProcess(std::vector<std::string> databaseArgs, std::string logPath);
   ~ServerProcess();
   // Starts it on `port` (0: any free port) and waits for its start line.
   void Start(std::uint16_t port = 0);
@@ -70,7 +72,7 @@ class ServerProcess {
   bool Running() const { return child_ && child_->Pid() > 0; }
 
  private:
-  std::string db_;
+  std::vector<std::string> database_;
   std::string log_;
   std::unique_ptr<load::ServerChild> child_;
   std::uint16_t port_ = 0;

@@ -55,7 +55,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     quor::platform::SetDriversIniPath(IniPath());
     // The library is never loaded here: only the lookup runs.
     (void)quor::platform::FindDriverLibrary("reeldrv", "Drivers32");
-    (void)quor::drivers::ReadMpvOptions(IniPath().c_str());
+    // The options the driver reads itself, as the driver would (the screen
+    // against the ini text's first line as a display name).
+    const auto options = quor::drivers::ReadMpvOptions(IniPath().c_str());
+    if (const auto screen = options.find("x11-screen"); screen != options.end()) {
+      const std::string text(reinterpret_cast<const char*>(data), iniSize);
+      (void)quor::drivers::DisplayOnScreen(text.substr(0, text.find('\n')), screen->second);
+    }
   }
 
   const std::intptr_t id = DriverProc(0, kDrvOpen, 0, 0);

@@ -36,6 +36,18 @@ TEST(LocalMediaPath, MapsSharePathsAndGbkNames) {
   EXPECT_EQ(LocalMediaPath("/local/x.mpg"), "/local/x.mpg");
 }
 
+TEST(DisplayOnScreen, NamesTheScreenOfTheSameDisplay) {
+  EXPECT_EQ(DisplayOnScreen(":0", "1"), ":0.1");
+  EXPECT_EQ(DisplayOnScreen(":77.0", "1"), ":77.1");
+  EXPECT_EQ(DisplayOnScreen("tv-pc:12.1", "0"), "tv-pc:12.0");
+  EXPECT_EQ(DisplayOnScreen("[::1]:3", "2"), "[::1]:3.2");
+  // Not a display name, or not a screen number: nothing to go on.
+  for (const char* display : {"", "0", ":", ":x", ":0.", ":0.a", "host:"})
+    EXPECT_EQ(DisplayOnScreen(display, "1"), std::nullopt) << display;
+  for (const char* screen : {"", "-1", "256", "1.5", " 1", "tv"})
+    EXPECT_EQ(DisplayOnScreen(":0", screen), std::nullopt) << screen;
+}
+
 TEST(MpvOptions, ReadsItsOwnSectionOnly) {
   testing::TempDir dir;
   const std::string ini =

@@ -9,6 +9,7 @@
 #include "DataTestSupport.h"
 #include "UiTestSupport.h"
 #include "data/DataModule.h"
+#include "player/FMPAPI.h"
 #include "ui/MainWindow.h"
 #include "ui/QtMessageLoop.h"
 
@@ -35,13 +36,15 @@ class DataWiringTest : public ::testing::Test {
   test::RecordingShell shell_;
   test::RecordingNotifier notifier_;
   QtMessageLoop loop_{notifier_};
+  // Never opened: its requests go to a null driver handle.
+  player::Decoder decoder_;
 };
 
 TEST_F(DataWiringTest, ServerDownShowsTheConnectionMessageOnceAndTheWindowStaysUsable) {
   data::DataModuleInstance dm(loop_);
   DM().SocketConnection->SetPort(1);  // nothing listens there: connection refused
   MainWindow w(shell_, notifier_);
-  w.Attach(DM(), data::test::BinDir() + "/");
+  w.Attach(DM(), decoder_, data::test::BinDir() + "/");
   w.show();
   EXPECT_EQ(notifier_.messages, QStringList{kConnectFailed});
   EXPECT_FALSE(DM().SocketConnection->Connected());
@@ -65,7 +68,7 @@ TEST_F(DataWiringTest, ShowOpensTheFourDatasetsAndTheButtonSendsTheRoomRequest) 
   data::DataModuleInstance dm(loop_);
   DM().SocketConnection->SetPort(server.Port());
   MainWindow w(shell_, notifier_);
-  w.Attach(DM(), data::test::BinDir() + "/");
+  w.Attach(DM(), decoder_, data::test::BinDir() + "/");
   w.show();
   EXPECT_TRUE(notifier_.messages.isEmpty()) << notifier_.messages.join("|").toStdString();
   EXPECT_TRUE(AllOpen());

@@ -10,9 +10,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 
 #include "data/DataModule.h"
+#include "ui/Label.h"
 #include "ui/Picture.h"
 #include "ui/SingerPages.h"
 
@@ -104,6 +106,12 @@ std::string Utf8(const QString& text) {
   return text.toStdString();
 }
 
+std::vector<std::string> RowTexts(const MainWindow& window) {
+  std::vector<std::string> out;
+  for (std::size_t n = 1; n <= 7; ++n) out.push_back(window.songlistLabel[n]->GbkText());
+  return out;
+}
+
 std::vector<std::string> ScreenFixture::Statements(const std::string& provider) {
   std::vector<std::string> out;
   if (peer_ != nullptr) {
@@ -151,13 +159,23 @@ ScreenFixture::ScreenFixture(const std::vector<CatalogueSinger>& singers,
     program_->Start();
     port = program_->Port();
   }
+  {
+    // The sim driver, logging every request, as the program's shell would
+    // open the driver drivers.ini names.
+    const quor::testing::ScopedEnv ini("QUORVOD_DRIVERS_INI", folder_ + "drivers.ini");
+    const quor::testing::ScopedEnv log("QUORVOD_DRIVER_LOG", folder_ + "driver.log");
+    std::ofstream(folder_ + "drivers.ini")
+        << quor::testing::DriversIni(data::test::BinDir() + "/libreeldrv-sim.so");
+    decoder_.DecoderOpen();
+    if (!decoder_.DecoderIsOpen()) throw std::runtime_error("the sim driver did not open");
+  }
   loop_ = std::make_unique<QtMessageLoop>(notifier_);
   dm_ = std::make_unique<data::DataModule>(*loop_);
   dm_->SocketConnection->SetPort(port);
   shell_.configuration.serverIP = "127.0.0.1";
   shell_.configuration.roomName = "Room1";
   window_ = std::make_unique<MainWindow>(shell_, notifier_);
-  window_->Attach(*dm_, folder_);
+  window_->Attach(*dm_, decoder_, folder_);
   window_->show();
   if (!notifier_.messages.isEmpty())
     throw std::runtime_error("window show: " + notifier_.messages.join("|").toStdString());
@@ -165,11 +183,16 @@ ScreenFixture::ScreenFixture(const std::vector<CatalogueSinger>& singers,
 
 ScreenFixture::~ScreenFixture() {
   window_.reset();
+  decoder_.DecoderClose();
   dm_.reset();
   peer_.reset();
   program_.reset();
   std::error_code ignored;
   std::filesystem::remove_all(folder_, ignored);
+}
+
+std::vector<quor::testing::LogLine> ScreenFixture::DecoderRequests() const {
+  return quor::testing::ReadLog(folder_ + "driver.log");
 }
 
 QImage ScreenFixture::Fallback() const {

@@ -3,7 +3,9 @@
 // a real data module that talks to real server sessions on a loopback port
 // over a catalogue file the test writes, with a program folder of the test's
 // own (photos, the fallback picture). What reaches the server is read from
-// the recording peer; what the window shows from its controls.
+// the recording peer; what the window shows from its controls. The player
+// sends its requests through a real dlopen of the sim driver, whose request
+// log the tests read.
 
 #include <QString>
 #include <QWidget>
@@ -13,6 +15,8 @@
 
 #include "DataTestSupport.h"
 #include "UiTestSupport.h"
+#include "drivers/DriverTestSupport.h"
+#include "player/FMPAPI.h"
 #include "ui/MainWindow.h"
 #include "ui/QtMessageLoop.h"
 
@@ -50,6 +54,9 @@ void Click(QWidget* widget);
 // The shown text of a label or an edit box.
 std::string Utf8(const QString& text);
 
+// The seven song rows' texts as they hold them (GBK; "" for an empty row).
+std::vector<std::string> RowTexts(const MainWindow& window);
+
 // Where the window's data module connects: real server sessions in this
 // process with a recording server object, or the quorvod-server program.
 enum class ServerKind { kRecordingPeer, kProgram };
@@ -75,11 +82,16 @@ class ScreenFixture {
   void StopServer();
   // The fallback picture as the window loads it.
   QImage Fallback() const;
+  // The decoder the window's player sends through (the sim driver).
+  player::Decoder& Decoder() { return decoder_; }
+  // The decoder requests so far, in order (the sim driver's log).
+  std::vector<quor::testing::LogLine> DecoderRequests() const;
 
  private:
   std::string folder_;
   RecordingShell shell_;
   RecordingNotifier notifier_;
+  player::Decoder decoder_;
   std::unique_ptr<QtMessageLoop> loop_;
   std::unique_ptr<data::test::RecordingPeer> peer_;
   std::unique_ptr<data::test::ServerProcess> program_;

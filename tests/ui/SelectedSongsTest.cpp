@@ -33,11 +33,7 @@ class SelectedSongsTest : public ::testing::Test {
     for (int i = 0; i < n; ++i) Queue().push_back(Entry(i));
   }
   // The rows' texts as the queue holds them ("" for an empty row).
-  std::vector<std::string> Rows() {
-    std::vector<std::string> out;
-    for (std::size_t n = 1; n <= 7; ++n) out.push_back(W().songlistLabel[n]->GbkText());
-    return out;
-  }
+  std::vector<std::string> Rows() { return test::RowTexts(W()); }
   std::vector<std::string> Page(std::initializer_list<int> indices) {
     std::vector<std::string> out;
     for (int i : indices) out.push_back(i < 0 ? "" : Queue().at(static_cast<std::size_t>(i)));

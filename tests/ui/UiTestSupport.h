@@ -21,7 +21,12 @@ inline QApplication& EnsureApp() {
 
 struct RecordingNotifier : Notifier {
   QStringList messages;
-  void ShowMessage(const QString& text) override { messages << text; }
+  // When set, every message is also handed on (the program's message box).
+  Notifier* forward = nullptr;
+  void ShowMessage(const QString& text) override {
+    messages << text;
+    if (forward != nullptr) forward->ShowMessage(text);
+  }
 };
 
 // Records the name of every step; hooks run inside a step to look at the

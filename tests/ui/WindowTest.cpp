@@ -76,7 +76,8 @@ TEST_F(WindowTest, FormCreateRunsItsStepsInOrder) {
     if (step == "DecoderOpen") {
       const SharedState& s = w->State();
       stateBeforeDecoder = s.SelectedSongs.empty() && !s.QueueView && s.PageNo == 1 &&
-                           s.QueueCursor == 0 && !s.NextLetterPending && s.PlayerState == 4 &&
+                           s.QueueCursor == 0 && !s.NextLetterPending &&
+                           s.PlayerState == player::PlayerState::kNotStarted &&
                            s.ChannelStep == 0 && s.AudioChannelInfo == 0 && s.PlayPosition == 0 &&
                            s.MarqueeText == u"欢迎使用QuorKTV视频点播系统  ";
     }

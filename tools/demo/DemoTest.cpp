@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <regex>
 #include <set>
 #include <string>
@@ -128,53 +129,65 @@ TEST_F(DemoCatalogue, EveryStatementOfTheTerminalSearchesAnIndex) {
   }
 }
 
-TEST_F(DemoCatalogue, SongsCarryNumbersCategoriesInitialsAndPlayablePaths) {
+TEST_F(DemoCatalogue, SongsAreAnImportOfTheSongFilesTheDemoWrote) {
   const auto songs = Rows(
       "select SINGID, SINGNAME, SINGER, TYPE, SONGLANGUAGE, FIRSTWORD, PATH1 from vodinfo order by "
       "SINGID");
   ASSERT_EQ(songs.size(), 400u);
   const std::set<std::string> types(kTypes.begin(), kTypes.end());
   const std::set<std::string> languages(kLanguages.begin(), kLanguages.end());
-  std::set<std::string> seenTypes, seenLanguages, videos;
+  std::set<std::string> seenTypes, seenLanguages;
+  std::map<std::string, std::string> videoOfLength;  // seconds -> one song file of that length
+  // PATH1: \\quorvod\quorvod\songs\<language>\<singer>-<title>-<category>-<seconds>s.mp4
   const std::regex shape(
-      R"((\d{5})\|([^|]+)\|([^|]+)\|([^|]+)\|([^|]+)\|([A-Z]+)\|\\\\quorvod\\quorvod\\songs\\([^|\\]+-(\d+)s\.mp4))");
-  Initials initials;
+      R"((\d{5})\|([^|]+)\|([^|]+)\|([^|]+)\|([^|]+)\|([A-Z]+)\|\\\\quorvod\\quorvod\\songs\\([^|\\]+)\\(([^|\\]+)-([^|\\-]+)-([^|\\-]+)-(\d+)s\.mp4))");
+  catalogue::Initials initials;
   for (std::size_t i = 0; i < songs.size(); ++i) {
     std::smatch m;
     ASSERT_TRUE(std::regex_match(songs[i], m, shape)) << songs[i];
     EXPECT_EQ(std::stoll(m[1]), kFirstSongNumber + static_cast<std::int64_t>(i));
-    EXPECT_EQ(initials.OfWord(m[2].str()), m[6].str()) << songs[i];
+    EXPECT_EQ(initials.Of(m[2].str()), m[6].str()) << songs[i];
+    // The row says what the file's name and folder say.
+    EXPECT_EQ(m[9].str(), m[3].str());
+    EXPECT_EQ(m[10].str(), m[2].str());
+    EXPECT_EQ(m[11].str(), m[4].str());
+    EXPECT_EQ(m[7].str(), m[5].str());
     EXPECT_EQ(Rows(("select 1 from singer where SINGNAME='" + m[3].str() + "'").c_str()).size(),
               1u);
     EXPECT_TRUE(types.count(m[4])) << songs[i];
     EXPECT_TRUE(languages.count(m[5])) << songs[i];
     seenTypes.insert(m[4]);
     seenLanguages.insert(m[5]);
-    videos.insert(m[7].str() + "|" + m[8].str());
+    const std::string file = *dir_ + "/media/songs/" + m[7].str() + "/" + m[8].str();
+    ASSERT_TRUE(fs::exists(file)) << file;
+    videoOfLength.emplace(m[12].str(), file);
   }
   EXPECT_EQ(seenTypes, types);
   EXPECT_EQ(seenLanguages, languages);
-  EXPECT_EQ(initials.OfWord("月亮代表"), "YLDB");
-  EXPECT_EQ(initials.OfWord("Blue Moon"), "BM");
 
-  // Each video: on the share root's songs folder, of the length its name
-  // says, with two audio channels.
-  ASSERT_EQ(videos.size(), DemoVideos().size());
-  for (const std::string& v : videos) {
-    const std::string file = *dir_ + "/media/songs/" + v.substr(0, v.find('|'));
-    ASSERT_TRUE(fs::exists(file)) << file;
+  // The song files are the demo's videos: of the length their names say,
+  // with two audio channels.
+  ASSERT_EQ(videoOfLength.size(), DemoVideos().size());
+  for (const auto& [seconds, file] : videoOfLength) {
     const std::string probe = Capture(
         "ffprobe -v error -select_streams a -show_entries stream=channels -show_entries "
         "format=duration -of csv=p=0 '" +
         file + "'");
     EXPECT_NE(probe.find("2\n"), std::string::npos) << probe;
-    const double seconds = std::stod(probe.substr(probe.find('\n') + 1));
-    EXPECT_NEAR(seconds, std::stod(v.substr(v.find('|') + 1)), 0.5) << probe;
+    const double length = std::stod(probe.substr(probe.find('\n') + 1));
+    EXPECT_NEAR(length, std::stod(seconds), 0.5) << probe;
   }
+  // The import's indexes, the letters one usable by the keypad's like.
   const auto indexes = Rows(
-      "select name from sqlite_master where type='index' and tbl_name='vodinfo' order by name");
-  EXPECT_EQ(indexes, (std::vector<std::string>{"vodinfo_firstword", "vodinfo_language",
-                                               "vodinfo_singer", "vodinfo_type"}));
+      "select name from sqlite_master where type='index' and tbl_name in ('singer', "
+      "'vodinfo') order by name");
+  EXPECT_EQ(indexes,
+            (std::vector<std::string>{"singer_sex", "vodinfo_firstword", "vodinfo_language",
+                                      "vodinfo_singer", "vodinfo_type"}));
+  const auto plan = Rows(
+      "explain query plan select SINGID,SINGNAME,SINGER from vodinfo where FIRSTWORD like \"YL%\"");
+  ASSERT_EQ(plan.size(), 1u);
+  EXPECT_NE(plan[0].find("COVERING INDEX vodinfo_firstword"), std::string::npos) << plan[0];
 }
 
 TEST(DemoCommandLine, RefusesBadArgumentsAndReplacesAnOldCatalogue) {
@@ -182,6 +195,8 @@ TEST(DemoCommandLine, RefusesBadArgumentsAndReplacesAnOldCatalogue) {
   EXPECT_EQ(RunDemo("x --songs"), 2);
   EXPECT_EQ(RunDemo("x --songs ten"), 2);
   EXPECT_EQ(RunDemo("x --frobnicate"), 2);
+  EXPECT_EQ(RunDemo("x --video-seconds 0"), 2);
+  EXPECT_EQ(RunDemo("x --video-seconds 3601"), 2);
   const std::string dir = ::testing::TempDir() + "quor-demo-small-" + std::to_string(getpid());
   EXPECT_EQ(RunDemo(dir + " --songs 0 --no-video --no-photos"), 1);
   ASSERT_EQ(RunDemo(dir + " --songs 5 --no-video --no-photos"), 0);
@@ -196,6 +211,19 @@ TEST(DemoCommandLine, RefusesBadArgumentsAndReplacesAnOldCatalogue) {
   sqlite3_close(db);
   EXPECT_FALSE(fs::exists(dir + "/catalogue.db.part"));
   fs::remove_all(dir);
+}
+
+TEST(DemoVideos, ShortVideosOfTheirOwnColours) {
+  const auto videos = DemoVideos(3);
+  ASSERT_EQ(videos.size(), 4u);
+  std::set<unsigned> colours;
+  for (std::size_t i = 0; i < videos.size(); ++i) {
+    EXPECT_EQ(videos[i].file, "demo-0" + std::to_string(i + 1) + "-3s.mp4");
+    EXPECT_EQ(videos[i].seconds, 3);
+    colours.insert(videos[i].fromRgb);
+  }
+  EXPECT_EQ(colours.size(), videos.size());
+  EXPECT_EQ(DemoVideos().front().file, "demo-01-15s.mp4");
 }
 
 }  // namespace

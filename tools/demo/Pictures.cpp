@@ -72,13 +72,13 @@ QImage DrawSingerPhoto(const QString& name, const QString& sex, int index) {
   return img;
 }
 
-QImage DrawTitleCard(const QString& title, const QString& line) {
+QImage DrawTitleCard(const QString& title, const QString& line, unsigned fromRgb, unsigned toRgb) {
   QImage img(320, 240, QImage::Format_RGB32);
   QPainter p(&img);
   p.setRenderHint(QPainter::Antialiasing);
   QLinearGradient back(0, 0, 320, 240);
-  back.setColorAt(0, QColor(0x1c, 0x24, 0x5c));
-  back.setColorAt(1, QColor(0x5c, 0x1c, 0x4a));
+  back.setColorAt(0, QColor::fromRgb(fromRgb));
+  back.setColorAt(1, QColor::fromRgb(toRgb));
   p.fillRect(img.rect(), back);
   p.setPen(QColor(255, 255, 255));
   p.setFont(CjkFont(26, true));

@@ -14,7 +14,8 @@ inline constexpr int kPhotoHeight = 153;
 // three), varied by index, with the name on a band at the bottom.
 QImage DrawSingerPhoto(const QString& name, const QString& sex, int index);
 
-// The still picture of a demo video (320 x 240).
-QImage DrawTitleCard(const QString& title, const QString& line);
+// The still picture of a demo video (320 x 240) on a gradient from fromRgb
+// (top-left) to toRgb (bottom-right), colours as 0xRRGGBB.
+QImage DrawTitleCard(const QString& title, const QString& line, unsigned fromRgb, unsigned toRgb);
 
 }  // namespace quor::tools::demo

@@ -12,6 +12,11 @@ struct VideoDef {
   int seconds = 20;
   int leftHz = 440;
   int rightHz = 660;
+  // The title card's background, a gradient from the top-left corner to the
+  // bottom-right one (0xRRGGBB): each video its own, so that the TV shows
+  // which one plays.
+  unsigned fromRgb = 0x1c245c;
+  unsigned toRgb = 0x5c1c4a;
 };
 
 // Writes the video from a picture file; throws std::runtime_error with

@@ -81,11 +81,11 @@ def main():
     print(ops_table(out, "storm", False))
     print("\n## summary\n")
     print(summary(out, ["terminals200", "terminals1000", "flood-idle", "flood-half-header",
-                        "flood-trickle", "flood-big-header", "costly", "storm", "once-killed",
-                        "once-stalled"]))
+                        "flood-trickle", "flood-big-header", "costly", "costly1000", "storm",
+                        "once-killed", "once-stalled"]))
     for b in ("sqlite", "mariadb"):
         for name in ("flood-idle", "flood-half-header", "flood-trickle", "flood-big-header",
-                     "costly"):
+                     "costly", "costly1000"):
             r = load(out, b, name)
             if r and "flood" in r:
                 f = r["flood"]

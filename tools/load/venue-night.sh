@@ -137,6 +137,10 @@ for BACKEND in sqlite mariadb; do
   if wants costly; then
     run costly big --terminals 50 --seconds 60 --ramp-ms 2000 --interval-ms 2000 \
       --baseline-seconds 15 --flood costly --flood-connections 20
+    # The memory figure of docs/server.md: a full venue and the costliest
+    # statements at once.
+    run costly1000 demo --terminals 1000 --seconds 60 --ramp-ms 20000 --interval-ms 2000 \
+      --flood costly --flood-connections 20
   fi
   if wants storm; then
     run storm big --terminals 200 --seconds 5 --ramp-ms 10000 --start-only
