@@ -33,13 +33,20 @@ class SimDriver {
  public:
   using Clock = std::chrono::steady_clock;
 
-  SimDriver();
+  static constexpr const char* kName = "reeldrv-sim";
+
+  explicit SimDriver(const QuorDriverOpenInfo* info = nullptr);
   ~SimDriver();
   SimDriver(const SimDriver&) = delete;
   SimDriver& operator=(const SimDriver&) = delete;
 
   // One message; logs it with its result.
   std::intptr_t Handle(std::uint32_t message, std::intptr_t lParam1, std::intptr_t lParam2);
+
+  // The open goes into the log too, with the instance id as its result.
+  void Opened(std::intptr_t lParam1, std::intptr_t lParam2, std::intptr_t id) {
+    Log(kDrvOpen, lParam1, lParam2, id, {});
+  }
 
   void Log(std::uint32_t message, std::intptr_t lParam1, std::intptr_t lParam2,
            std::intptr_t result, const std::string& pathText);
