@@ -26,7 +26,7 @@
 namespace quor::drivers {
 
 struct MpvClientSettings {
-  int replyTimeoutMs = 1500;
+  int replyTimeoutMs = 1200;
   int startTimeoutMs = 5000;
 };
 

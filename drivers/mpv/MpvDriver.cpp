@@ -76,11 +76,12 @@ void MpvDriver::OnEvent(const IpcMessage& message) {
       if (!loaded_) failed_ = true;
       live_ = false;
       if (message.reason == "error")
-        std::fprintf(stderr, "reeldrv-mpv: %s\n", message.fileError.c_str());
+        MpvLog("%s\n", message.fileError.c_str());
     }
   } else if (message.event == "log-message") {
-    std::fprintf(stderr, "reeldrv-mpv: %s", message.text.c_str());
-    if (message.text.empty() || message.text.back() != '\n') std::fputc('\n', stderr);
+    std::string text = message.text;
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    MpvLog("%s\n", text.c_str());
   } else if (message.event == "shutdown") {
     live_ = false;
   }
@@ -194,7 +195,7 @@ std::uint32_t MpvDriver::OpenFile(const char* path) {
   if (path == nullptr || *path == '\0') return 0;
   const std::string local = LocalMediaPath(path);
   if (!IsRegularFile(local)) {
-    std::fprintf(stderr, "reeldrv-mpv: no such file: %s\n", local.c_str());
+    MpvLog("no such file: %s\n", local.c_str());
     return 0;
   }
   if (!player_->EnsureRunning()) return 0;
@@ -229,7 +230,7 @@ std::uint32_t MpvDriver::OpenFile(const char* path) {
                                           static_cast<int>(openTimeoutMs_));
   if (!settled || !live_ || failed_) {
     if (live_) {
-      std::fprintf(stderr, "reeldrv-mpv: %s did not load in %u ms\n", local.c_str(),
+      MpvLog("%s did not load in %u ms\n", local.c_str(),
                    openTimeoutMs_);
       Stop();
     }
@@ -294,7 +295,7 @@ void MpvDriver::ApplyMix() {
   if (Command(json::array({"af", "add", filter}))) {
     appliedFilter_ = filter;
   } else {
-    std::fprintf(stderr, "reeldrv-mpv: cannot set the channel mix %s\n", filter.c_str());
+    MpvLog("cannot set the channel mix %s\n", filter.c_str());
   }
 }
 

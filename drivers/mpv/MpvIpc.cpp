@@ -3,6 +3,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 namespace quor::drivers {
@@ -55,7 +58,23 @@ bool IsOptionName(const std::string& name) {
   });
 }
 
+std::atomic<bool> gQuiet{false};
+
 }  // namespace
+
+void MpvLog(const char* format, ...) {
+  if (gQuiet) return;
+  char text[1024];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  std::fprintf(stderr, "reeldrv-mpv: %s", text);
+}
+
+void SetMpvLogQuiet(bool quiet) {
+  gQuiet = quiet;
+}
 
 IpcMessage ParseIpcLine(std::string_view line) {
   IpcMessage message;

@@ -48,6 +48,12 @@ struct IpcMessage {
 
 IpcMessage ParseIpcLine(std::string_view line);
 
+// One line of the driver's own on standard error, after "reeldrv-mpv: "
+// (printf format; the caller ends it with a newline). Quiet: none at all
+// (the fuzz target, whose player is broken on purpose).
+void MpvLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void SetMpvLogQuiet(bool quiet);
+
 // The line (with its newline) that sends command as request requestId. A
 // command whose texts are not valid UTF-8 cannot travel: nullopt.
 std::optional<std::string> IpcRequestLine(const nlohmann::json& command, std::int64_t requestId);

@@ -48,7 +48,7 @@ std::map<std::string, std::string> ReadMpvOptions(const char* iniPath) {
   std::map<std::string, std::string> options;
   if (iniPath == nullptr || *iniPath == '\0') return options;
   const int error = ini_parse(iniPath, &OptionHandler, &options);
-  if (error > 0) std::fprintf(stderr, "reeldrv-mpv: %s: cannot read line %d\n", iniPath, error);
+  if (error > 0) MpvLog("%s: cannot read line %d\n", iniPath, error);
   return options;
 }
 
@@ -140,7 +140,7 @@ PlayerCommand MpvCommand(const MpvDriverSettings& settings,
   std::vector<std::string> skipped;
   command.includeText = OptionFileText(options, &skipped);
   for (const std::string& name : skipped)
-    std::fprintf(stderr, "reeldrv-mpv: option %s: not an option name, or a value of more than one line\n",
+    MpvLog("option %s: not an option name, or a value of more than one line\n",
                  name.c_str());
   if (!settings.x11Screen.empty()) {
     // The player's X11 outputs open the display named by DISPLAY and use its
@@ -152,7 +152,7 @@ PlayerCommand MpvCommand(const MpvDriverSettings& settings,
     if (name) {
       command.environment["DISPLAY"] = *name;
     } else {
-      std::fprintf(stderr, "reeldrv-mpv: x11-screen=%s: no X screen %s of DISPLAY \"%s\"\n",
+      MpvLog("x11-screen=%s: no X screen %s of DISPLAY \"%s\"\n",
                    settings.x11Screen.c_str(), settings.x11Screen.c_str(),
                    display != nullptr ? display : "");
     }
