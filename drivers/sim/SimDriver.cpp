@@ -48,6 +48,8 @@ SimFileInfo ParseSimFileName(std::string_view path) {
     } else if (!haveTracks && ReadToken(token, 'a', 255, &value) && value > 0) {
       info.audioTracks = value;
       haveTracks = true;
+    } else if (info.playable && token == "broken") {
+      info.playable = false;
     } else {
       break;
     }
@@ -163,6 +165,12 @@ std::uint32_t SimDriver::OpenFile(const char* path, std::string* pathText) {
   }
   if (text.empty()) return 0;
   file_ = ParseSimFileName(text);
+  if (!file_.playable) {
+    // Like a decoder that cannot read the file: the song before is over too.
+    live_ = false;
+    running_ = false;
+    return 0;
+  }
   stream_ = NextStreamHandle(stream_);
   live_ = true;
   running_ = false;  // loaded and held at the start until the play control

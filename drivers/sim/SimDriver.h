@@ -4,8 +4,9 @@
 //
 // Length: a "-<seconds>s" token at the end of the file name's stem gives the
 // length ("song-200s.mpg" = 200 s), else 180 s. A "-<n>a" token names the
-// number of audio tracks ("song-200s-2a.mpg"), else 1. Tokens may come in
-// either order.
+// number of audio tracks ("song-200s-2a.mpg"), else 1. A "-broken" token
+// makes a file the decoder cannot play: its open gives handle 0. Tokens may
+// come in any order.
 //
 // Log: with QUORVOD_DRIVER_LOG naming a file at open, every message is
 // appended as one line "msg lParam1 lParam2 -> result", all four numbers
@@ -25,6 +26,7 @@ namespace quor::drivers {
 struct SimFileInfo {
   std::uint32_t lengthMs = 180000;
   std::uint32_t audioTracks = 1;
+  bool playable = true;
 };
 
 SimFileInfo ParseSimFileName(std::string_view path);
