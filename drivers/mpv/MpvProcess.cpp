@@ -243,7 +243,7 @@ void MpvProcess::Reap(bool wait) {
   const pid_t done = ::waitpid(pid_, &status, wait ? 0 : WNOHANG);
   if (done == 0) return;
   if (done == pid_) {
-    if (problem_.empty()) problem_ = "the player ended (" + Describe(status) + ")";
+    if (problem_.empty()) problem_ = Describe(status);
   }
   // done < 0: not our child any more (SIGCHLD ignored by the program).
   pid_ = -1;
