@@ -6,6 +6,7 @@
 #include "platform/Codepage.h"
 #include "remote/Remote.h"
 #include "server/RequestLog.h"
+#include "server/SessionObserver.h"
 
 namespace quor::server {
 namespace {
@@ -68,6 +69,11 @@ Variant AppServerObject::GetRecords(const std::u16string& providerName, std::int
     Provider& provider = Find(providerName);
     RecordsAnswer answer = provider.GetRecords(count, options, command);
     recsOut = answer.recsOut;
+    if (context_.observer != nullptr && answer.recsOut > 0 && !command.empty()) {
+      if (const auto song = PathLookupSongId(command)) {
+        context_.observer->SongStarted(context_.peer, *song);
+      }
+    }
     if (context_.log != nullptr) {
       context_.log->Request(context_.peer, name,
                             answer.packet ? answer.statement : std::string("(reset)"),
@@ -91,6 +97,10 @@ Variant AppServerObject::ApplyUpdates(const std::u16string& providerName, const 
     UpdatesAnswer answer =
         provider.ApplyUpdates(PacketBytes(delta), maxErrors, context_.peer, LocalTimestamp());
     errorCount = answer.errorCount;
+    if (context_.observer != nullptr) {
+      for (const std::string& clientName : answer.clientNames)
+        context_.observer->RoomRequestStored(context_.peer, clientName);
+    }
     if (context_.log != nullptr) {
       for (const std::string& row : answer.stored)
         context_.log->RoomRequest(context_.peer, name, row);

@@ -18,6 +18,7 @@
 namespace quor::server {
 
 class RequestLog;
+class SessionObserver;
 
 // {6EE68EED-0503-48A7-8626-C11D1330E902}
 inline constexpr platform::Guid kServerClassId{
@@ -29,6 +30,7 @@ struct SessionContext {
   std::string peer;  // "address:port" of the terminal
   RequestLog* log = nullptr;
   std::function<SqlBackend&()> database;  // the session's backend, connected on first use
+  SessionObserver* observer = nullptr;    // told of room requests and songs started
 };
 
 class AppServerObject final : public remote::AppServerDispatcher {

@@ -385,23 +385,48 @@ class MariaDbBackend final : public SqlBackend {
     const std::string sql = InsertStatement(table, columns, values.size(), QuoteIdentifier);
     StatementHandle handle;
     handle.stmt = NewStatement(sql);
-    std::vector<MYSQL_BIND> binds(values.size(), MYSQL_BIND{});
-    std::vector<std::int64_t> integers(values.size());
-    std::vector<double> reals(values.size());
-    for (std::size_t i = 0; i < values.size(); ++i) {
-      BindValue(values[i], binds[i], integers[i], reals[i]);
-    }
-    if (mysql_stmt_bind_param(handle.stmt, binds.data()) != 0 ||
-        mysql_stmt_execute(handle.stmt) != 0) {
-      throw SqlError(StatementError(handle.stmt, limitMs_),
-                     static_cast<int>(mysql_stmt_errno(handle.stmt)));
-    }
+    Execute(handle.stmt, values);
   }
 
   void EnsureRoomCallTable() override {
     QueryReconnecting(
         "create table if not exists roomcall (ClientName varchar(64) not null, "
         "CalledAt datetime not null, Peer varchar(64) not null) character set utf8mb4");
+  }
+
+  std::uint64_t Exec(std::string_view sql, const std::vector<SqlValue>& params) override {
+    StatementHandle handle;
+    handle.stmt = NewStatement(sql);
+    Execute(handle.stmt, params);
+    const my_ulonglong changed = mysql_stmt_affected_rows(handle.stmt);
+    return changed == static_cast<my_ulonglong>(-1) ? 0 : static_cast<std::uint64_t>(changed);
+  }
+
+  std::unique_ptr<SqlCursor> Select(std::string_view sql,
+                                    const std::vector<SqlValue>& params) override {
+    StatementHandle handle;
+    handle.stmt = NewStatement(sql);
+    if (mysql_stmt_field_count(handle.stmt) == 0) throw SqlError("The statement returns no rows");
+    // A cursor of its own, so that the connection is free for the next
+    // statement while these rows are read.
+    const unsigned long cursorType = CURSOR_TYPE_READ_ONLY;
+    mysql_stmt_attr_set(handle.stmt, STMT_ATTR_CURSOR_TYPE, &cursorType);
+    mysql_stmt_attr_set(handle.stmt, STMT_ATTR_PREFETCH_ROWS, &kPrefetchRows);
+    Execute(handle.stmt, params);
+    auto cursor = std::make_unique<MariaDbCursor>(connection_, handle.stmt, limitMs_);
+    handle.stmt = nullptr;
+    return cursor;
+  }
+
+  void Transaction(const std::function<void()>& work) override {
+    QueryReconnecting("start transaction");
+    try {
+      work();
+      Query("commit");
+    } catch (...) {
+      mysql_query(connection_->mysql, "rollback");
+      throw;
+    }
   }
 
   void SetStatementTimeLimit(unsigned milliseconds) override {
@@ -484,6 +509,25 @@ class MariaDbBackend final : public SqlBackend {
       }
       if (!IsLost(code) || attempt > 0) throw SqlError(why, static_cast<int>(code));
       Connect();
+    }
+  }
+
+  // Binds the values to the statement's placeholders and runs it.
+  void Execute(MYSQL_STMT* stmt, const std::vector<SqlValue>& values) {
+    if (mysql_stmt_param_count(stmt) != values.size()) {
+      throw SqlError("SQL error: the statement takes " +
+                     std::to_string(mysql_stmt_param_count(stmt)) + " values, not " +
+                     std::to_string(values.size()));
+    }
+    std::vector<MYSQL_BIND> binds(values.size(), MYSQL_BIND{});
+    std::vector<std::int64_t> integers(values.size());
+    std::vector<double> reals(values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      BindValue(values[i], binds[i], integers[i], reals[i]);
+    }
+    if ((!values.empty() && mysql_stmt_bind_param(stmt, binds.data()) != 0) ||
+        mysql_stmt_execute(stmt) != 0) {
+      throw SqlError(StatementError(stmt, limitMs_), static_cast<int>(mysql_stmt_errno(stmt)));
     }
   }
 

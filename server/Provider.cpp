@@ -307,6 +307,7 @@ UpdatesAnswer Provider::ApplyUpdates(std::span<const std::uint8_t> delta, std::i
       std::vector<std::string> columns;
       std::vector<SqlValue> values;
       std::string described;
+      std::string clientName;
       for (std::size_t k = 0; k < fields.size(); ++k) {
         if (!target[k]) continue;
         columns.push_back(tableColumns[*target[k]]);
@@ -314,6 +315,7 @@ UpdatesAnswer Provider::ApplyUpdates(std::span<const std::uint8_t> delta, std::i
         if (const auto* text = std::get_if<SqlText>(&values.back())) {
           if (!described.empty()) described += ' ';
           described += columns.back() + "=" + text->utf8;
+          if (platform::EqualsNoCase(columns.back(), kClientNameColumn)) clientName = text->utf8;
         }
       }
       for (const std::string& c : tableColumns) {
@@ -328,6 +330,7 @@ UpdatesAnswer Provider::ApplyUpdates(std::span<const std::uint8_t> delta, std::i
       try {
         database.InsertRow(table, columns, values);
         answer.stored.push_back(described);
+        answer.clientNames.push_back(std::move(clientName));
       } catch (const SqlError& e) {
         rejected.push_back({rowNo, e.what(), e.Code()});
       }

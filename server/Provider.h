@@ -50,6 +50,9 @@ struct UpdatesAnswer {
   std::int32_t errorCount = 0;
   // The rows stored, as "column=value" texts, for the request log.
   std::vector<std::string> stored;
+  // The ClientName text of each stored row, in the same order ("" when the
+  // row had none), for whoever watches the room requests.
+  std::vector<std::string> clientNames;
 };
 
 // The CODE column of a rejected row: the database's error code when the
@@ -61,6 +64,8 @@ inline constexpr std::int32_t kRowMalformed = -2;     // a row the table cannot 
 // came and from where. Values a delta gives for them are ignored.
 inline constexpr const char* kCalledAtColumn = "CalledAt";
 inline constexpr const char* kPeerColumn = "Peer";
+// The room request's own column: the room name the terminal sends.
+inline constexpr const char* kClientNameColumn = "ClientName";
 
 class Provider {
  public:

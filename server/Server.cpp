@@ -25,15 +25,17 @@ struct Server::Session {
   bool done = false;  // guarded by Server::mutex_
 };
 
-Server::Server(ServerOptions options, RequestLog& log) : options_(std::move(options)), log_(log) {
-  if (options_.mariadb) {
-    const MariaDbAddress address = *options_.mariadb;
-    openDatabase_ = [address] { return OpenMariaDbBackend(address); };
-  } else {
-    const std::string path = options_.sqlitePath;
-    openDatabase_ = [path] { return OpenSqliteBackend(path); };
+std::function<std::unique_ptr<SqlBackend>()> DatabaseOpener(const ServerOptions& options) {
+  if (options.mariadb) {
+    const MariaDbAddress address = *options.mariadb;
+    return [address] { return OpenMariaDbBackend(address); };
   }
+  const std::string path = options.sqlitePath;
+  return [path] { return OpenSqliteBackend(path); };
 }
+
+Server::Server(ServerOptions options, RequestLog& log)
+    : options_(std::move(options)), log_(log), openDatabase_(DatabaseOpener(options_)) {}
 
 Server::~Server() {
   Stop();
@@ -80,7 +82,8 @@ void Server::Start() {
 }
 
 void Server::Serve() {
-  const SessionSettings settings{log_, openDatabase_, options_.statementTimeLimitMs, stop_.Fd()};
+  const SessionSettings settings{log_, openDatabase_, options_.statementTimeLimitMs, stop_.Fd(),
+                                 observer_};
   while (!stop_.IsSignalled()) {
     int err = 0;
     platform::TcpSocket socket = listener_.Accept(-1, stop_.Fd(), err);

@@ -23,6 +23,7 @@
 namespace quor::server {
 
 class RequestLog;
+class SessionObserver;
 
 inline constexpr std::uint16_t kDefaultPort = 211;
 inline constexpr unsigned kDefaultMaxSessions = 512;
@@ -36,6 +37,11 @@ struct ServerOptions {
   std::string logPath;                      // "" = standard error
   unsigned maxSessions = kDefaultMaxSessions;
   unsigned statementTimeLimitMs = kDefaultStatementTimeLimitMs;
+  // --console ADDR:PORT: the front-desk console; off while the address is "".
+  std::string consoleAddress;
+  std::uint16_t consolePort = 0;  // 0 = any free port
+  unsigned consoleSessionMinutes = 720;
+  std::string addStaff;  // --add-staff NAME: store a staff account and exit
 };
 
 // Reads the command line (without the program name). Throws
@@ -44,6 +50,10 @@ struct ServerOptions {
 ServerOptions ParseServerOptions(int argc, const char* const* argv, bool& help);
 // The usage text of --help and of a bad command line.
 std::string ServerUsage();
+
+// Opens a new connection to the catalogue the options name (SQLite or
+// MariaDB); each call is one more connection.
+std::function<std::unique_ptr<SqlBackend>()> DatabaseOpener(const ServerOptions& options);
 
 // Process-wide allocator settings for serving: large packet buffers are
 // taken from and returned to the heap instead of being mapped and unmapped
@@ -74,6 +84,10 @@ class Server {
   // Sessions running now.
   unsigned ActiveSessions() const;
 
+  // Tells `observer` what every session does from then on (null: nobody).
+  // Set before Serve; the observer must outlive the sessions.
+  void SetObserver(SessionObserver* observer) { observer_ = observer; }
+
  private:
   struct Session;
   void Reap(bool all);
@@ -83,6 +97,7 @@ class Server {
   std::function<std::unique_ptr<SqlBackend>()> openDatabase_;
   platform::ListenSocket listener_;
   platform::EventFd stop_;  // signalled: the accept loop and every session end
+  SessionObserver* observer_ = nullptr;
 
   // Guarded by mutex_.
   mutable std::mutex mutex_;

@@ -9,6 +9,7 @@
 #include "remote/Remote.h"
 #include "server/AppServerObject.h"
 #include "server/RequestLog.h"
+#include "server/SessionObserver.h"
 
 namespace quor::server {
 namespace {
@@ -53,12 +54,15 @@ void RunSession(platform::TcpSocket socket, const SessionSettings& settings) {
   RequestLog& log = settings.log;
   const std::string peer = socket.PeerAddress();
   log.Notice("connected: " + peer);
+  SessionObserver* observer = settings.observer;
+  if (observer != nullptr) observer->SessionStarted(peer);
   // Declared first, destroyed last: the server objects the interpreter holds
   // use the context, and their open cursors the backend.
   std::unique_ptr<SqlBackend> backend;
   SessionContext context;
   context.peer = peer;
   context.log = &log;
+  context.observer = observer;
   context.database = [&]() -> SqlBackend& {
     if (!backend) {
       backend = settings.openDatabase();
@@ -91,6 +95,7 @@ void RunSession(platform::TcpSocket socket, const SessionSettings& settings) {
       if (woke != platform::WaitResult::kReady) break;
       Ref<remote::IDataBlock> block = transport->Receive(true, 0);
       if (!block) break;
+      if (observer != nullptr) observer->SessionActive(peer);
       try {
         interpreter.HandleBlock(block);
       } catch (const remote::ESocketConnectionError&) {
@@ -108,6 +113,7 @@ void RunSession(platform::TcpSocket socket, const SessionSettings& settings) {
     ending = std::string("closed after an error: ") + e.what();
   }
   log.Notice(ending + ": " + peer);
+  if (observer != nullptr) observer->SessionEnded(peer);
 }
 
 }  // namespace quor::server

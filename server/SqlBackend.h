@@ -9,6 +9,7 @@
 // threads. Failures raise SqlError carrying a message the terminal can show.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -109,6 +110,20 @@ class SqlBackend {
   // Creates the room request table `roomcall` (ClientName, CalledAt, Peer)
   // when it is missing.
   virtual void EnsureRoomCallTable() = 0;
+
+  // Statements the server writes itself (the front-desk console's tables),
+  // never text from a terminal or a browser: one statement of any kind with
+  // `?` placeholders, every value bound. Both run on the connection that
+  // inserts, so they see what an open transaction of it has written.
+  // Exec answers the number of rows the statement changed.
+  virtual std::uint64_t Exec(std::string_view sql, const std::vector<SqlValue>& params) = 0;
+  virtual std::unique_ptr<SqlCursor> Select(std::string_view sql,
+                                            const std::vector<SqlValue>& params) = 0;
+  // Runs `work` (Exec and Select calls) as one transaction: committed when
+  // it returns, rolled back when it raises (and the exception passed on).
+  // On SQLite it takes its turn with the room requests of every session of
+  // this process, as one writer among them.
+  virtual void Transaction(const std::function<void()>& work) = 0;
 
   // Longest time one Step() (or the execution of an opened statement) may take
   // before it is cut off with SqlError; a runaway statement must not hold a

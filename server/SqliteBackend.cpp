@@ -5,7 +5,11 @@
 
 #include <chrono>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
 
 #include "server/SqlBackend.h"
 
@@ -115,6 +119,7 @@ struct Statement {
   Statement() = default;
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
+  Statement(Statement&& other) noexcept : stmt(std::exchange(other.stmt, nullptr)) {}
   ~Statement() { sqlite3_finalize(stmt); }
 };
 
@@ -291,6 +296,39 @@ class SqliteCursor final : public SqlCursor {
   bool done_ = false;
 };
 
+void BindAll(sqlite3_stmt* stmt, const std::vector<SqlValue>& values) {
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const int n = static_cast<int>(i + 1);
+    const SqlValue& value = values[i];
+    if (const auto* integer = std::get_if<std::int64_t>(&value)) {
+      sqlite3_bind_int64(stmt, n, *integer);
+    } else if (const auto* real = std::get_if<double>(&value)) {
+      sqlite3_bind_double(stmt, n, *real);
+    } else if (const auto* text = std::get_if<SqlText>(&value)) {
+      sqlite3_bind_text64(stmt, n, text->utf8.data(), text->utf8.size(), SQLITE_TRANSIENT,
+                          SQLITE_UTF8);
+    } else if (const auto* blob = std::get_if<SqlBlob>(&value)) {
+      sqlite3_bind_blob64(stmt, n, blob->bytes.data(), blob->bytes.size(), SQLITE_TRANSIENT);
+    } else {
+      sqlite3_bind_null(stmt, n);
+    }
+  }
+}
+
+// Room requests of every session of this process go in one at a time.
+// SQLite has one writer, and its busy handler polls for the lock with sleeps
+// of up to 100 ms: in a burst of sessions competing for it, the lock sits
+// idle between polls and some sessions wait past the busy timeout and are
+// refused. A mutex hands the lock on at once, in turn. One per database file.
+std::mutex& WriterMutex(const std::string& path) {
+  static std::mutex guard;
+  static std::map<std::string, std::unique_ptr<std::mutex>> mutexes;
+  const std::lock_guard lock(guard);
+  auto& mutex = mutexes[path];
+  if (!mutex) mutex = std::make_unique<std::mutex>();
+  return *mutex;
+}
+
 std::string QuoteIdentifier(std::string_view name) {
   std::string quoted = "\"";
   for (const char c : name) {
@@ -373,28 +411,13 @@ class SqliteBackend final : public SqlBackend {
   void InsertRow(std::string_view table, const std::vector<std::string>& columns,
                  const std::vector<SqlValue>& values) override {
     const std::string sql = InsertStatement(table, columns, values.size(), QuoteIdentifier);
+    const std::lock_guard turn(writerMutex_);
     Connection& writer = Writer();
     Statement insert;
     if (sqlite3_prepare_v2(writer.db, sql.c_str(), -1, &insert.stmt, nullptr) != SQLITE_OK) {
       throw SqlError("SQL error: " + writer.Error(), sqlite3_extended_errcode(writer.db));
     }
-    for (std::size_t i = 0; i < values.size(); ++i) {
-      const int n = static_cast<int>(i + 1);
-      const SqlValue& value = values[i];
-      if (const auto* integer = std::get_if<std::int64_t>(&value)) {
-        sqlite3_bind_int64(insert.stmt, n, *integer);
-      } else if (const auto* real = std::get_if<double>(&value)) {
-        sqlite3_bind_double(insert.stmt, n, *real);
-      } else if (const auto* text = std::get_if<SqlText>(&value)) {
-        sqlite3_bind_text64(insert.stmt, n, text->utf8.data(), text->utf8.size(), SQLITE_TRANSIENT,
-                            SQLITE_UTF8);
-      } else if (const auto* blob = std::get_if<SqlBlob>(&value)) {
-        sqlite3_bind_blob64(insert.stmt, n, blob->bytes.data(), blob->bytes.size(),
-                            SQLITE_TRANSIENT);
-      } else {
-        sqlite3_bind_null(insert.stmt, n);
-      }
-    }
+    BindAll(insert.stmt, values);
     writer.ArmDeadline(limitMs_);
     if (sqlite3_step(insert.stmt) != SQLITE_DONE) {
       throw SqlError("SQL error: " + writer.Error(), sqlite3_extended_errcode(writer.db));
@@ -412,9 +435,57 @@ class SqliteBackend final : public SqlBackend {
          "CalledAt varchar(19) not null, Peer varchar(64) not null)");
   }
 
+  std::uint64_t Exec(std::string_view sql, const std::vector<SqlValue>& params) override {
+    Connection& writer = Writer();
+    Statement statement = PrepareOwn(writer, sql, params);
+    writer.ArmDeadline(limitMs_);
+    int rc;
+    while ((rc = sqlite3_step(statement.stmt)) == SQLITE_ROW) {
+    }
+    if (rc != SQLITE_DONE) {
+      throw SqlError("SQL error: " + writer.Error(), sqlite3_extended_errcode(writer.db));
+    }
+    return static_cast<std::uint64_t>(sqlite3_changes64(writer.db));
+  }
+
+  std::unique_ptr<SqlCursor> Select(std::string_view sql,
+                                    const std::vector<SqlValue>& params) override {
+    Statement statement = PrepareOwn(Writer(), sql, params);
+    sqlite3_stmt* stmt = statement.stmt;
+    statement.stmt = nullptr;
+    // No pool: the writer is never handed out to terminal statements.
+    return std::make_unique<SqliteCursor>(nullptr, writer_, stmt, limitMs_);
+  }
+
+  void Transaction(const std::function<void()>& work) override {
+    const std::lock_guard turn(writerMutex_);
+    // The write lock up front: no statement of the transaction meets a busy
+    // database half-way.
+    Exec("begin immediate", {});
+    try {
+      work();
+      Exec("commit", {});
+    } catch (...) {
+      sqlite3_exec(writer_->db, "rollback", nullptr, nullptr, nullptr);
+      throw;
+    }
+  }
+
   void SetStatementTimeLimit(unsigned milliseconds) override { limitMs_ = milliseconds; }
 
  private:
+  Statement PrepareOwn(Connection& connection, std::string_view sql,
+                       const std::vector<SqlValue>& params) {
+    Statement statement;
+    if (sqlite3_prepare_v2(connection.db, sql.data(), static_cast<int>(sql.size()), &statement.stmt,
+                           nullptr) != SQLITE_OK) {
+      throw SqlError("SQL error: " + connection.Error(), sqlite3_extended_errcode(connection.db));
+    }
+    if (statement.stmt == nullptr) throw SqlError("The statement is empty");
+    BindAll(statement.stmt, params);
+    return statement;
+  }
+
   Connection& Writer() {
     if (!writer_) {
       writer_ = OpenConnection(path_, SQLITE_OPEN_READWRITE);
@@ -442,6 +513,7 @@ class SqliteBackend final : public SqlBackend {
   }
 
   std::string path_;
+  std::mutex& writerMutex_ = WriterMutex(path_);
   std::shared_ptr<ReaderPool> pool_ = std::make_shared<ReaderPool>();
   std::shared_ptr<Connection> writer_;
   unsigned limitMs_ = kDefaultStatementTimeLimitMs;

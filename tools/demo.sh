@@ -2,12 +2,16 @@
 # demo.sh BIN_DIR DEMO_DIR
 # Makes the demo catalogue (once), lays out a room folder with the terminal and
 # everything it reads beside it, starts the application server on the demo
-# catalogue and then the terminal. Without a display the terminal runs under a
-# private Xvfb whose screens are served to a browser (tools/demo-web/serve.sh,
-# address printed). Ends the server when the terminal ends.
+# catalogue with its front-desk console (staff account "desk", password
+# "ktv-desk-demo") and then the terminal. Without a display the terminal runs
+# under a private Xvfb whose screens are served to a browser
+# (tools/demo-web/serve.sh, address printed). Ends the server when the
+# terminal ends.
 #
 #   QUORVOD_DEMO_SERVER_IP  address the server listens on and the terminal
 #                           connects to (default 127.0.0.1)
+#   QUORVOD_DEMO_CONSOLE    ADDRESS:PORT of the front-desk console (default
+#                           127.0.0.1:8211)
 #   QUORVOD_DEMO_WEB        ADDRESS:PORT of the browser view (default
 #                           127.0.0.1:6080, or the next free port)
 set -euo pipefail
@@ -66,12 +70,20 @@ sed -i "s/^ServerIP=.*/ServerIP=$SERVER_IP/" "$ROOM/VODSet.ini"
 server_pid=
 cleanup() { [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true; }
 trap cleanup EXIT
+# The front desk's console, and a staff account to log in to it with.
+DESK_USER=desk
+DESK_PASSWORD=ktv-desk-demo
+CONSOLE=${QUORVOD_DEMO_CONSOLE:-127.0.0.1:8211}
 if [ -x "$BIN/quorvod-server" ] && [ -f "$DEMO/catalogue.db" ]; then
+  printf '%s\n' "$DESK_PASSWORD" |
+    "$BIN/quorvod-server" --db "$DEMO/catalogue.db" --add-staff "$DESK_USER" >/dev/null
   log "starting quorvod-server on $SERVER_IP:211 (log: $DEMO/server.log)"
-  server_args=(--db "$DEMO/catalogue.db" --bind "$SERVER_IP" --port 211 --log "$DEMO/server.log")
+  server_args=(--db "$DEMO/catalogue.db" --bind "$SERVER_IP" --port 211 --log "$DEMO/server.log"
+    --console "$CONSOLE")
   "$BIN/quorvod-server" "${server_args[@]}" &
   server_pid=$!
   sleep 0.5
+  log "front-desk console: http://$CONSOLE/  (staff $DESK_USER, password $DESK_PASSWORD)"
 fi
 
 export QUORVOD_SHARE_ROOT=$DEMO/media

@@ -126,8 +126,7 @@ Screens& MainWindow::Screen() {
 // The room request: one row with the room's name to the server's request
 // provider.
 void MainWindow::selectBitBtn5Click() {
-  Screen();  // the data module is attached
-  data::SendRoomRequest(*dataModule_->tempClientDataSet, config_.roomName);
+  data::SendRoomRequest(Screen().roomRequests, config_.roomName);
 }
 
 void MainWindow::selectBitBtn1Click() {

@@ -43,7 +43,8 @@ Screens::Screens(MainWindow& window, data::DataModule& dataModule, player::Decod
              *dataModule.songClientDataSet, &window),
       selectedSongs(window.State(), window.Groups(), songList),
       player(decoder, window.State(), window.State().SelectedSongs, *dataModule.playClientDataSet,
-             window.infoLabel, window.selectedsongBitBtn1, selectedSongs) {
+             window.infoLabel, window.selectedsongBitBtn1, selectedSongs),
+      roomRequests(*dataModule.tempClientDataSet) {
   songList.AttachQueue(selectedSongs);
 }
 

@@ -31,6 +31,8 @@ struct Screens {
   Search search;
   SelectedSongs selectedSongs;
   player::Player player;
+  // tempClientDataSet: where the room request's row goes.
+  data::ClientDataSet& roomRequests;
 };
 
 }  // namespace quor::ui

@@ -34,6 +34,7 @@
 #include <thread>
 
 #include "bench/BenchCatalogue.h"
+#include "bench/BenchLoop.h"
 #include "data/Data.h"
 #include "platform/EngineRegistry.h"
 #include "platform/ProgramFolder.h"
@@ -51,31 +52,7 @@ std::string& CataloguePath() {
   return path;
 }
 
-// The GUI loop of the bench: nothing is posted while the data path is busy
-// (replies are awaited in the connection's own wait); tasks are run between
-// iterations.
-class BenchLoop final : public remote::MessageLoop {
- public:
-  void Post(std::function<void()> task) override {
-    const std::lock_guard lock(mutex_);
-    tasks_.push_back(std::move(task));
-  }
-  void ReportError(const std::exception& e) override {
-    std::fprintf(stderr, "error report: %s\n", e.what());
-  }
-  void Pump() {
-    std::deque<std::function<void()>> tasks;
-    {
-      const std::lock_guard lock(mutex_);
-      tasks.swap(tasks_);
-    }
-    for (auto& t : tasks) t();
-  }
-
- private:
-  std::mutex mutex_;
-  std::deque<std::function<void()>> tasks_;  // guarded by mutex_
-};
+using bench::BenchLoop;
 
 // A running quorvod-server on a loopback port (in this process, on its own
 // threads) and a terminal's data module connected to it.

@@ -53,14 +53,14 @@ struct NameProfile::Match {
   std::vector<std::pair<Field, std::u32string_view>> values;
 };
 
-NameProfile NameProfile::Make(std::string_view spec) {
+NameProfile NameProfile::Make(std::string_view choice) {
   NameProfile profile;
-  if (spec == "default" || spec.empty()) {
+  if (choice == "default" || choice.empty()) {
     profile.pattern_ = kDefaultPattern;
-  } else if (spec == "number") {
+  } else if (choice == "number") {
     profile.pattern_ = kNumberPattern;
   } else {
-    profile.pattern_ = std::string(spec);
+    profile.pattern_ = std::string(choice);
   }
   std::u32string pattern;
   if (!DecodeUtf8(profile.pattern_, pattern))

@@ -46,7 +46,7 @@ class NameProfile {
   // "default", "number" or a pattern. std::invalid_argument with a clear
   // text for a pattern that cannot work (no {title}, an unknown field, an
   // unclosed [, more than four optional parts).
-  static NameProfile Make(std::string_view spec);
+  static NameProfile Make(std::string_view choice);
 
   // The pattern text (the built-in profiles' too).
   const std::string& Pattern() const { return pattern_; }
