@@ -118,6 +118,15 @@ TEST_F(RoomRequestE2eTest, AFullDiskKeepsTheRequestForTheNextPress) {
        std::string(bin) + "/quorvod-server", address, log.string()},
       {});
   ASSERT_GT(server, 0);
+  // Ended however the test ends.
+  struct Reaper {
+    pid_t pid;
+    ~Reaper() {
+      if (::kill(pid, 0) != 0) return;
+      ::kill(pid, SIGKILL);
+      WaitExit(pid, 5s);
+    }
+  } reaper{server};
   ASSERT_TRUE(WaitForLines(log, "listening", 1, 10s)) << ReadText(log);
   // The server's view of its disk, from outside its namespace.
   const fs::path inside = fs::path("/proc") / std::to_string(server) / "root" /
@@ -151,7 +160,7 @@ TEST_F(RoomRequestE2eTest, AFullDiskKeepsTheRequestForTheNextPress) {
   kill(pid_, SIGTERM);
   EXPECT_EQ(WaitTerminal(), std::optional<int>(0));
   kill(server, SIGTERM);
-  WaitExit(server, 5s);
+  EXPECT_EQ(WaitExit(server, 10s), std::optional<int>(0)) << ReadText(log);
 }
 
 }  // namespace
