@@ -27,8 +27,9 @@ LOAD_ROOMS=${SOAK_LOAD_ROOMS:-20}
 log() { printf '[soak %s] %s\n' "$(date +%H:%M:%S)" "$*" | tee -a "$OUT/soak.log"; }
 
 pids=()
+server=
 cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  for p in "${pids[@]}" $server; do kill "$p" 2>/dev/null; done
   wait 2>/dev/null
 }
 trap cleanup EXIT
@@ -51,7 +52,6 @@ for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1
 export DISPLAY=$display
 
 ADDRESS=127.$((2 + $$ % 250)).$((($$ / 250) % 250 + 2)).11
-server=
 start_server() {
   "$BIN/quorvod-server" --db "$DATA/catalogue.db" --port 211 --bind "$ADDRESS" \
     --log "$OUT/server.log" >>"$OUT/server.out" 2>&1 &
@@ -115,6 +115,19 @@ queue_song() {  # the number keypad, then the song's row
   touch_at 397 92
 }
 mapfile -t songs < <(sqlite3 "$DATA/catalogue.db" 'select SINGID from vodinfo order by SINGID')
+# A message box of the terminal is what a guest would answer with OK: each is
+# kept as a picture (box-N.png) and answered.
+boxes=0
+dismiss_boxes() {
+  local id
+  for id in $(xdotool search --onlyvisible --name '^QuorVOD$' 2>/dev/null); do
+    boxes=$((boxes + 1))
+    import -window "$id" "$OUT/box-$boxes.png" 2>/dev/null
+    log "message box $boxes answered (box-$boxes.png)"
+    xdotool windowfocus --sync "$id" key Return 2>/dev/null
+    sleep 0.3
+  done
+}
 player_pid() { pgrep -P "$terminal" -x mpv | head -1; }
 rss_kb() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status" 2>/dev/null || echo 0; }
 
@@ -127,6 +140,7 @@ presses=0 kills=0 restarts=0 song=0
 while [ "$(date +%s)" -lt "$end" ]; do
   now=$(date +%s)
   if ! kill -0 "$terminal" 2>/dev/null; then log "THE TERMINAL ENDED"; break; fi
+  dismiss_boxes
   if [ "$now" -ge "$next_sample" ]; then
     echo "$((now - begin)),$(rss_kb "$terminal"),$(rss_kb "$(player_pid)"),$(rss_kb "$server")" \
       >>"$OUT/memory.csv"
@@ -159,13 +173,14 @@ done
 # A last press with the server up: a row kept from a press during a restart
 # goes with it.
 sleep 3
+dismiss_boxes
 touch_at 100 360
 presses=$((presses + 1))
 sleep 5
+dismiss_boxes
 alive=no; kill -0 "$terminal" 2>/dev/null && alive=yes
 stored=$(sqlite3 "$DATA/catalogue.db" "select count(*) from roomcall where ClientName='SoakRoom'")
 played=$(grep -c 'select PATH1 from vodinfo where SINGID=' "$OUT/server.log")
-first=$(sed -n 2p "$OUT/memory.csv") last=$(tail -1 "$OUT/memory.csv")
 growth() {  # column: kB at the first sample after warm-up and at the last, per hour
   awk -F, -v c="$1" 'NR == 3 {a = $c; t = $1} END {h = ($1 - t) / 3600; if (h > 0) printf "%d kB -> %d kB (%+.0f kB/h)", a, $c, ($c - a) / h}' "$OUT/memory.csv"
 }
@@ -177,6 +192,7 @@ growth() {  # column: kB at the first sample after warm-up and at the last, per 
   echo "server memory:   $(growth 4) (a new server after each restart)"
   echo "songs looked up: $played; player kills: $kills; server restarts: $restarts"
   echo "room requests pressed: $presses; stored: $stored"
+  echo "message boxes answered: $boxes"
   [ -n "$load" ] && echo "quorvod-load: $(tail -3 "$OUT/load.out" | tr '\n' ' ')"
 } | tee "$OUT/summary.txt"
 [ "$alive" = yes ] && [ "$stored" = "$presses" ]
