@@ -58,9 +58,9 @@ std::intptr_t DriverEntry(std::uintptr_t driverId, std::uint32_t message, std::i
 }  // namespace quor::drivers
 
 // Defines the exported C entry point of a driver library over DriverEntry.
-#define QUOR_DRIVER_ENTRY(DriverClass)                                                        \
-  extern "C" __attribute__((visibility("default"))) std::intptr_t DriverProc(                 \
-      std::uintptr_t driverId, std::uint32_t message, std::intptr_t lParam1,                  \
-      std::intptr_t lParam2) {                                                                \
-    return quor::drivers::DriverEntry<DriverClass>(driverId, message, lParam1, lParam2);      \
+#define QUOR_DRIVER_ENTRY(DriverClass)                                                   \
+  extern "C" __attribute__((visibility("default"))) std::intptr_t DriverProc(            \
+      std::uintptr_t driverId, std::uint32_t message, std::intptr_t lParam1,             \
+      std::intptr_t lParam2) {                                                           \
+    return quor::drivers::DriverEntry<DriverClass>(driverId, message, lParam1, lParam2); \
   }

@@ -253,8 +253,8 @@ class MainWindow : public QWidget {
   std::unique_ptr<ControlGroups> groups_;
   data::DataModule* dataModule_ = nullptr;  // attached; not owned
   std::unique_ptr<Screens> screens_;
-  RemoteKeyDispatch* remoteKeys_ = nullptr;                      // not owned
-  ScreenSaverFilter* screenSaverFilter_ = nullptr;               // owned as a QObject child
+  RemoteKeyDispatch* remoteKeys_ = nullptr;         // not owned
+  ScreenSaverFilter* screenSaverFilter_ = nullptr;  // owned as a QObject child
   bool showStepsPending_ = false;
   std::vector<std::pair<std::string_view, QWidget*>> controls_;  // layout order
 };

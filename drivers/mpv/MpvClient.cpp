@@ -34,8 +34,7 @@ bool MpvClient::EnsureRunning() {
   answered_ = false;
   if (!channel_->Start()) {
     const int pauseMs = PauseStarts();
-    MpvLog("%s; trying again in %d s\n", channel_->Problem().c_str(),
-                 pauseMs / 1000);
+    MpvLog("%s; trying again in %d s\n", channel_->Problem().c_str(), pauseMs / 1000);
     return false;
   }
   ++starts_;
@@ -47,8 +46,7 @@ void MpvClient::Lose(const std::string& why) {
   if (!channel_->Running()) return;
   channel_->Kill();
   const std::string problem = channel_->Problem();
-  MpvLog("%s%s%s\n", why.c_str(), problem.empty() ? "" : ": ",
-               problem.c_str());
+  MpvLog("%s%s%s\n", why.c_str(), problem.empty() ? "" : ": ", problem.c_str());
   // One that never answered would only fail again if started at once.
   if (answered_)
     nextStart_ = {};

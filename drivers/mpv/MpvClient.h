@@ -43,8 +43,7 @@ class MpvClient {
     nlohmann::json data;
   };
 
-  MpvClient(std::unique_ptr<PlayerChannel> channel, MpvClientSettings settings,
-            Handlers handlers);
+  MpvClient(std::unique_ptr<PlayerChannel> channel, MpvClientSettings settings, Handlers handlers);
   // Ends the player (asked to quit, killed when it does not).
   ~MpvClient();
   MpvClient(const MpvClient&) = delete;
@@ -91,7 +90,7 @@ class MpvClient {
   std::optional<IpcMessage> awaited_;
   bool answered_ = false;  // the running player has answered at least once
   std::uint64_t starts_ = 0;
-  int failedStarts_ = 0;   // players in a row that ended before answering
+  int failedStarts_ = 0;  // players in a row that ended before answering
   Clock::time_point nextStart_{};
 };
 

@@ -75,8 +75,7 @@ void MpvDriver::OnEvent(const IpcMessage& message) {
     if (started_ && message.playlistEntryId == entryId_) {
       if (!loaded_) failed_ = true;
       live_ = false;
-      if (message.reason == "error")
-        MpvLog("%s\n", message.fileError.c_str());
+      if (message.reason == "error") MpvLog("%s\n", message.fileError.c_str());
     }
   } else if (message.event == "log-message") {
     std::string text = message.text;
@@ -107,7 +106,8 @@ std::intptr_t MpvDriver::Handle(std::uint32_t message, std::intptr_t lParam1,
     const auto argument = static_cast<std::uint32_t>(static_cast<std::uintptr_t>(lParam2));
     return Request(QuorUnpackDecoderRequest(lParam1), argument, lParam2);
   }
-  if (message == kDrvQueryProperty) return QueryProperty(reinterpret_cast<const char*>(lParam1), lParam2);
+  if (message == kDrvQueryProperty)
+    return QueryProperty(reinterpret_cast<const char*>(lParam1), lParam2);
   if (message == kDrvClose) return 1;
   return 0;
 }
@@ -230,8 +230,7 @@ std::uint32_t MpvDriver::OpenFile(const char* path) {
                                           static_cast<int>(openTimeoutMs_));
   if (!settled || !live_ || failed_) {
     if (live_) {
-      MpvLog("%s did not load in %u ms\n", local.c_str(),
-                   openTimeoutMs_);
+      MpvLog("%s did not load in %u ms\n", local.c_str(), openTimeoutMs_);
       Stop();
     }
     live_ = false;

@@ -78,8 +78,7 @@ void SetMpvLogQuiet(bool quiet) {
 
 IpcMessage ParseIpcLine(std::string_view line) {
   IpcMessage message;
-  if (line.size() > kMaxIpcLine || NestingDepth(line, kMaxIpcDepth) > kMaxIpcDepth)
-    return message;
+  if (line.size() > kMaxIpcLine || NestingDepth(line, kMaxIpcDepth) > kMaxIpcDepth) return message;
   try {
     json object = json::parse(line, nullptr, /*allow_exceptions=*/false);
     if (!object.is_object()) return message;
@@ -223,8 +222,8 @@ std::string MpvFileName(const std::string& localPath) {
   std::string url = "file://";
   for (const char c : absolute) {
     const auto u = static_cast<unsigned char>(c);
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-        c == '/' || c == '.' || c == '_' || c == '-') {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '/' ||
+        c == '.' || c == '_' || c == '-') {
       url += c;
     } else {
       url += '%';

@@ -140,8 +140,7 @@ PlayerCommand MpvCommand(const MpvDriverSettings& settings,
   std::vector<std::string> skipped;
   command.includeText = OptionFileText(options, &skipped);
   for (const std::string& name : skipped)
-    MpvLog("option %s: not an option name, or a value of more than one line\n",
-                 name.c_str());
+    MpvLog("option %s: not an option name, or a value of more than one line\n", name.c_str());
   if (!settings.x11Screen.empty()) {
     // The player's X11 outputs open the display named by DISPLAY and use its
     // default screen, with no option for another one: the player's DISPLAY
@@ -152,9 +151,8 @@ PlayerCommand MpvCommand(const MpvDriverSettings& settings,
     if (name) {
       command.environment["DISPLAY"] = *name;
     } else {
-      MpvLog("x11-screen=%s: no X screen %s of DISPLAY \"%s\"\n",
-                   settings.x11Screen.c_str(), settings.x11Screen.c_str(),
-                   display != nullptr ? display : "");
+      MpvLog("x11-screen=%s: no X screen %s of DISPLAY \"%s\"\n", settings.x11Screen.c_str(),
+             settings.x11Screen.c_str(), display != nullptr ? display : "");
     }
   }
   return command;

@@ -68,7 +68,8 @@ std::string FindProgram(const std::string& name) {
   if (name.empty()) return {};
   if (name.find('/') != std::string::npos) return ::access(name.c_str(), X_OK) == 0 ? name : "";
   const char* path = std::getenv("PATH");
-  const std::string folders = path != nullptr && *path != '\0' ? path : "/usr/local/bin:/usr/bin:/bin";
+  const std::string folders =
+      path != nullptr && *path != '\0' ? path : "/usr/local/bin:/usr/bin:/bin";
   std::size_t from = 0;
   while (from <= folders.size()) {
     const std::size_t colon = std::min(folders.find(':', from), folders.size());
@@ -141,7 +142,8 @@ bool MpvProcess::Start() {
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     struct sigaction standard {};
     standard.sa_handler = SIG_DFL;
-    for (int sig : {SIGPIPE, SIGCHLD, SIGINT, SIGTERM, SIGHUP}) ::sigaction(sig, &standard, nullptr);
+    for (int sig : {SIGPIPE, SIGCHLD, SIGINT, SIGTERM, SIGHUP})
+      ::sigaction(sig, &standard, nullptr);
     // Out of the way of 3 and 4 first, then into place (dup2 clears
     // close-on-exec on the copies).
     const int ipc = ::fcntl(pair[1], F_DUPFD, 10);

@@ -48,10 +48,10 @@ class PlayerChannel {
 };
 
 struct PlayerCommand {
-  std::string program = "mpv";             // looked up in PATH when it holds no '/'
-  std::vector<std::string> arguments;      // after the program name
+  std::string program = "mpv";                     // looked up in PATH when it holds no '/'
+  std::vector<std::string> arguments;              // after the program name
   std::map<std::string, std::string> environment;  // replaces inherited variables
-  std::string includeText;                 // the include file's text
+  std::string includeText;                         // the include file's text
 };
 
 class MpvProcess final : public PlayerChannel {

@@ -14,12 +14,12 @@
 // Text: one length byte, then that many bytes. The input running out ends
 // the player for good (it cannot be started again).
 
+#include <unistd.h>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
-#include <unistd.h>
 
 #include "drivers/mpv/MpvDriver.h"
 
@@ -128,9 +128,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   {
     MpvDriver driver(settings, std::make_unique<ScriptedPlayer>(data, size));
     Request(driver, kDecoderCommandSetValue, 0, kDecoderCodeVolume, 120 << 16 | 200);
-    const auto stream = static_cast<std::uint8_t>(
-        Request(driver, kDecoderCommandOpenFile, 0, kDecoderOpenMode,
-                reinterpret_cast<std::intptr_t>(songFile.path.c_str())));
+    const auto stream =
+        static_cast<std::uint8_t>(Request(driver, kDecoderCommandOpenFile, 0, kDecoderOpenMode,
+                                          reinterpret_cast<std::intptr_t>(songFile.path.c_str())));
     Request(driver, kDecoderCommandGetValue, stream, kDecoderCodeLength, 0);
     Request(driver, kDecoderCommandGetValue, stream, kDecoderCodeChannelInfo, 0);
     Request(driver, kDecoderCommandControl, stream, kDecoderControlPlay, 0);

@@ -17,8 +17,6 @@
 
 namespace quor::e2e {
 
-
-
 inline constexpr int kClipSeconds = 6;
 
 struct Rgb {

@@ -23,9 +23,8 @@ long NowMsOfDay() {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
   std::tm local{};
   localtime_r(&seconds, &local);
-  const long ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch())
-                      .count() %
-                  1000;
+  const long ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
   return ((local.tm_hour * 60L + local.tm_min) * 60L + local.tm_sec) * 1000L + ms;
 }
 
@@ -79,7 +78,8 @@ TEST_F(RoomE2eTest, APlayerKilledMidSongIsReplacedAndTheNextSongPlays) {
   const long lookedUp = LookedUpAt(songs[1].id);
   EXPECT_GE(lookedUp, killedAt);
   EXPECT_LE(lookedUp - killedAt, 2000) << ServerLog();
-  std::printf("[ figures  ] player killed: next song looked up after %ld ms\n", lookedUp - killedAt);
+  std::printf("[ figures  ] player killed: next song looked up after %ld ms\n",
+              lookedUp - killedAt);
   EXPECT_NE(PlayerPid(), player);
   ExpectTvShows(songs[1].file, songs[0].file, "tv-after-kill");
   EXPECT_TRUE(TerminalAlive());
@@ -154,7 +154,8 @@ TEST_F(RoomE2eTest, GarbageMissingAndUnmountedSongsAreLeftWithinTwoSeconds) {
   // The next song finds the share back and plays.
   QueueByNumber(good[0].id);
   EXPECT_TRUE(WaitForPath(good[0].file, 10s))
-      << "it played: " << ::testing::PrintToString(paths_) << "\n" << ServerLog();
+      << "it played: " << ::testing::PrintToString(paths_) << "\n"
+      << ServerLog();
   EXPECT_TRUE(TerminalAlive());
   EXPECT_EQ(pid_, terminal);
   kill(pid_, SIGTERM);

@@ -9,8 +9,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -110,13 +110,13 @@ TEST_F(RoomRequestE2eTest, AFullDiskKeepsTheRequestForTheNextPress) {
   const fs::path log = room_ / "full-server.log";
   fs::create_directories(disk);
   const std::uintmax_t size = fs::file_size(serverDir_ / "catalogue.db") + 2 * 1024 * 1024;
-  const pid_t server = Spawn(
-      {"unshare", "-m", "sh", "-c",
-       "mount -t tmpfs -o size=$1 tmpfs \"$2\" && cp \"$3\" \"$2/catalogue.db\" && "
-       "exec \"$4\" --db \"$2/catalogue.db\" --port 211 --bind \"$5\" --log \"$6\"",
-       "sh", std::to_string(size), disk.string(), (serverDir_ / "catalogue.db").string(),
-       std::string(bin) + "/quorvod-server", address, log.string()},
-      {});
+  const pid_t server =
+      Spawn({"unshare", "-m", "sh", "-c",
+             "mount -t tmpfs -o size=$1 tmpfs \"$2\" && cp \"$3\" \"$2/catalogue.db\" && "
+             "exec \"$4\" --db \"$2/catalogue.db\" --port 211 --bind \"$5\" --log \"$6\"",
+             "sh", std::to_string(size), disk.string(), (serverDir_ / "catalogue.db").string(),
+             std::string(bin) + "/quorvod-server", address, log.string()},
+            {});
   ASSERT_GT(server, 0);
   // Ended however the test ends.
   struct Reaper {
@@ -129,8 +129,8 @@ TEST_F(RoomRequestE2eTest, AFullDiskKeepsTheRequestForTheNextPress) {
   } reaper{server};
   ASSERT_TRUE(WaitForLines(log, "listening", 1, 10s)) << ReadText(log);
   // The server's view of its disk, from outside its namespace.
-  const fs::path inside = fs::path("/proc") / std::to_string(server) / "root" /
-                          disk.relative_path();
+  const fs::path inside =
+      fs::path("/proc") / std::to_string(server) / "root" / disk.relative_path();
 
   WriteConfiguration("", address);
   Start();

@@ -55,7 +55,8 @@ class TerminalE2eTest : public TerminalFixture {
     X("import -window root '" + shot + "'");
     if (const char* keep = std::getenv("QUOR_E2E_SHOTS"))
       fs::copy_file(shot, fs::path(keep) / (name + ".png"), fs::copy_options::overwrite_existing);
-    return std::atof(Capture("convert '" + shot + "' -colorspace Gray -format '%[fx:mean]' info:").c_str());
+    return std::atof(
+        Capture("convert '" + shot + "' -colorspace Gray -format '%[fx:mean]' info:").c_str());
   }
 };
 
@@ -139,12 +140,12 @@ TEST_F(TerminalE2eTest, ASilentServerDelaysTheWindowByOneReplyBoundAtMost) {
   const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(boxed - mapped);
   EXPECT_GT(waited, 25s);
   EXPECT_LT(waited, 45s);
-  std::printf("[ figures  ] silent server: window on screen %lld ms after start, painted; "
-              "connection message %lld ms after the window\n",
-              static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                         mapped - started)
-                                         .count()),
-              static_cast<long long>(waited.count()));
+  std::printf(
+      "[ figures  ] silent server: window on screen %lld ms after start, painted; "
+      "connection message %lld ms after the window\n",
+      static_cast<long long>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(mapped - started).count()),
+      static_cast<long long>(waited.count()));
   X("xdotool windowfocus --sync " + box + " key Return");
 
   // Usable at once: a touch on 已点歌曲 (no server needed) changes the screen,

@@ -508,7 +508,8 @@ TEST_F(DataSetTest, WindowShowWithoutAServerTellsTheConnectFailureOnly) {
   quiet.dm->SocketConnection->SetReplyTimeout(400);
   told.clear();
   const auto before = std::chrono::steady_clock::now();
-  EXPECT_FALSE(ConnectAndOpen(*quiet.dm, "127.0.0.1", [&](const std::string& m) { told.push_back(m); }));
+  EXPECT_FALSE(
+      ConnectAndOpen(*quiet.dm, "127.0.0.1", [&](const std::string& m) { told.push_back(m); }));
   const auto took = std::chrono::steady_clock::now() - before;
   EXPECT_GE(took, std::chrono::milliseconds(400));
   EXPECT_LT(took, std::chrono::milliseconds(1200));

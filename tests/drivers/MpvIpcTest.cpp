@@ -48,8 +48,8 @@ TEST(IpcLine, WhatIsNoIpcIsInvalidAndNeverThrows) {
   for (const std::string& line :
        {std::string("this is no json"), std::string("[1,2]"), std::string("{\"request_id\":1}"),
         std::string(R"({"request_id":"1","error":"success"})"),
-        std::string(R"({"request_id":1.5,"error":"success"})"),
-        std::string(R"({"event":5})"), std::string("{\"event\":\"x\""),
+        std::string(R"({"request_id":1.5,"error":"success"})"), std::string(R"({"event":5})"),
+        std::string("{\"event\":\"x\""),
         std::string("{\"request_id\":1,\"error\":\"success\",\"data\":") + deep + "}",
         std::string("{\"event\":\"\xFF\xFE\"}"), std::string()})
     EXPECT_EQ(ParseIpcLine(line).kind, Kind::kInvalid) << line;
@@ -58,8 +58,9 @@ TEST(IpcLine, WhatIsNoIpcIsInvalidAndNeverThrows) {
   EXPECT_EQ(m.kind, Kind::kEvent);
   EXPECT_EQ(m.playlistEntryId, -1);
   EXPECT_EQ(m.reason, "");
-  EXPECT_EQ(CountAudioTracks(json::parse(R"([{"type":"audio"},{"type":"video"},3,{"type":"audio"}])")),
-            2u);
+  EXPECT_EQ(
+      CountAudioTracks(json::parse(R"([{"type":"audio"},{"type":"video"},3,{"type":"audio"}])")),
+      2u);
   EXPECT_EQ(CountAudioTracks(json::parse(R"({"type":"audio"})")), 0u);
 }
 
@@ -88,8 +89,12 @@ TEST(IpcRequest, LinesOptionsAndFileNames) {
   EXPECT_EQ(IpcRequestLine(json::array({"loadfile", "\xC1\xF7.mpg"}), 1), std::nullopt);
 
   std::vector<std::string> skipped;
-  EXPECT_EQ(OptionFileText({{"vo", "x11"}, {"geometry", "50%:50%"}, {"input-ipc-server", "/a b"},
-                            {"Bad", "1"}, {"ao;x", "1"}, {"ao", "a\nb"}},
+  EXPECT_EQ(OptionFileText({{"vo", "x11"},
+                            {"geometry", "50%:50%"},
+                            {"input-ipc-server", "/a b"},
+                            {"Bad", "1"},
+                            {"ao;x", "1"},
+                            {"ao", "a\nb"}},
                            &skipped),
             "geometry=%7%50%:50%\ninput-ipc-server=%4%/a b\nvo=%3%x11\n");
   EXPECT_EQ(skipped, (std::vector<std::string>{"Bad", "ao", "ao;x"}));
@@ -167,12 +172,13 @@ TEST(MpvClientBounds, ASilentDeadOrBabblingPlayerIsReplaced) {
   MpvClient::Handlers handlers;
   handlers.event = [&](const IpcMessage& m) { events.push_back(m.event); };
   handlers.lost = [&] { ++lost; };
-  const std::string ok3 = R"({"request_id":3,"error":"success"})" "\n";
+  const std::string ok3 = R"({"request_id":3,"error":"success"})"
+                          "\n";
   MpvClient client(
       std::make_unique<ScriptPlayer>(
           std::deque<std::string>{
-              "{\"event\":\"idle\"}\n{\"request_id\":1,\"error\":\"success\",\"data\":true}\n",
-              "", ok3, "EOF", "not json\n"},
+              "{\"event\":\"idle\"}\n{\"request_id\":1,\"error\":\"success\",\"data\":true}\n", "",
+              ok3, "EOF", "not json\n"},
           &starts),
       MpvClientSettings{200, 300}, handlers);
   // An answer, with an event before it.
