@@ -181,8 +181,16 @@ dismiss_boxes
 alive=no; kill -0 "$terminal" 2>/dev/null && alive=yes
 stored=$(sqlite3 "$DATA/catalogue.db" "select count(*) from roomcall where ClientName='SoakRoom'")
 played=$(grep -c 'select PATH1 from vodinfo where SINGID=' "$OUT/server.log")
-growth() {  # column: kB at the first sample after warm-up and at the last, per hour
-  awk -F, -v c="$1" 'NR == 3 {a = $c; t = $1} END {h = ($1 - t) / 3600; if (h > 0) printf "%d kB -> %d kB (%+.0f kB/h)", a, $c, ($c - a) / h}' "$OUT/memory.csv"
+growth() {  # column: kB at the first sample (after 30 s of warm-up), at a third of the run
+           # (the caches are filled by then) and at the last, with the growth per hour
+  awk -F, -v c="$1" -v third=$((MINUTES * 20)) '
+    NR == 3 {a = $c; t = $1}
+    NR > 2 && !m && $1 >= third {m = $c; tm = $1}
+    END {
+      h = ($1 - t) / 3600; hm = ($1 - tm) / 3600
+      if (h > 0) printf "%d kB -> %d kB (%+.0f kB/h)", a, $c, ($c - a) / h
+      if (m && hm > 0) printf "; from %d s: %d kB -> %d kB (%+.0f kB/h)", tm, m, $c, ($c - m) / hm
+    }' "$OUT/memory.csv"
 }
 {
   echo "soak of $MINUTES minutes, clips of $CLIP s"
