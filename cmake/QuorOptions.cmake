@@ -16,6 +16,14 @@ if(QUOR_FUZZ AND NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   set(QUOR_FUZZ OFF)
 endif()
 
+# With the fuzz targets, every library is built with coverage instrumentation
+# so that each fuzzer sees the code it drives (our own code, whatever library
+# holds it). The sanitizer runtime gives the other programs of this build a
+# no-op for each coverage hook.
+if(QUOR_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 # quor_part_enabled(<part> <out>): whether a folder is part of this build.
 function(quor_part_enabled part out)
   if(part IN_LIST QUOR_PARTS AND EXISTS ${CMAKE_SOURCE_DIR}/${part}/CMakeLists.txt)

@@ -129,7 +129,7 @@ the one capability to bind port 211) and its settings in
 set(CPACK_DEBIAN_TERMINAL_PACKAGE_NAME quorvod-terminal)
 set(CPACK_DEBIAN_TERMINAL_PACKAGE_SECTION video)
 # The screen texts are Chinese: without these fonts they show as boxes.
-set(CPACK_DEBIAN_TERMINAL_PACKAGE_DEPENDS "fonts-noto-cjk")
+set(CPACK_DEBIAN_TERMINAL_PACKAGE_DEPENDS "fonts-noto-cjk, mpv")
 set(CPACK_DEBIAN_TERMINAL_PACKAGE_RECOMMENDS "x11-xserver-utils")
 set(CPACK_DEBIAN_TERMINAL_PACKAGE_SUGGESTS "quorvod-server, lightdm, cifs-utils")
 # Own (empty) maintainer scripts: left without, CPack would run ldconfig for

@@ -38,6 +38,15 @@ function(quor_add_fuzz name)
       "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp"
       ${CMAKE_SOURCE_DIR}/fuzz/run-fuzz.sh $<TARGET_FILE:${name}> ${F_CORPUS} ${work} ${F_SECONDS})
   set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 300)
+  # `./ktv fuzz` runs every target of this list (fuzz/targets.txt).
+  set_property(GLOBAL APPEND PROPERTY QUOR_FUZZ_TARGETS "${name} $<TARGET_FILE:${name}> ${F_CORPUS}")
+endfunction()
+
+# Writes fuzz/targets.txt: one line per fuzz target, "name program seeds".
+function(quor_write_fuzz_targets)
+  get_property(targets GLOBAL PROPERTY QUOR_FUZZ_TARGETS)
+  list(JOIN targets "\n" lines)
+  file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/fuzz/targets.txt CONTENT "${lines}\n")
 endfunction()
 
 # quor_add_bench(<name> SOURCES ... LIBS ...): a Google Benchmark (or plain)

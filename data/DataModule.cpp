@@ -121,31 +121,26 @@ bool ConnectAndOpen(DataModule& dm, const std::string& serverIp,
     } catch (...) {  // a broken notifier must not break the window's show
     }
   };
-  bool connected = false;
   try {
     dm.SocketConnection->SetHost(serverIp);
     dm.SocketConnection->SetConnected(true);
-    connected = true;
   } catch (...) {
     tell(kConnectFailedText);
+    return false;
   }
-  bool shown = !connected;  // after a failed connect the guest has seen a message already
-  bool all = true;
   for (ClientDataSet* ds : {dm.songClientDataSet.get(), dm.singerClientDataSet.get(),
                             dm.playClientDataSet.get(), dm.tempClientDataSet.get()}) {
     try {
       ds->SetActive(true);
     } catch (const std::exception& e) {
-      all = false;
-      if (!shown) tell(e.what());
-      shown = true;
+      tell(e.what());
+      return false;
     } catch (...) {
-      all = false;
-      if (!shown) tell("Unknown error");
-      shown = true;
+      tell("Unknown error");
+      return false;
     }
   }
-  return all;
+  return true;
 }
 
 }  // namespace quor::data

@@ -82,12 +82,14 @@ void SendRoomRequest(ClientDataSet& temp, const std::string& roomNameGbk);
 inline constexpr char kConnectFailedText[] =
     "连接VOD数据服务器失败!请查看网络是否畅通或服务器IP设置是否正确";
 
-// Window show, steps 2 and 3: Host := serverIp, Connected := true (on
-// failure notify(kConnectFailedText) once), then open song, singer, play and
-// temp in that order. After a failed connect a dataset that fails to open
-// stays closed without a further message; after a successful connect the
-// first failing open is notified with its text, later ones are not. Texts
-// given to notify are UTF-8. Never throws. Returns whether all four opened.
+// Window show, steps 2 and 3: Host := serverIp, Connected := true, then open
+// song, singer, play and temp in that order. The first failure ends the
+// step: a failed connect is told with kConnectFailedText, a failed opening
+// with its own text, once, and every dataset after it is left closed (each
+// later query connects again). Against a server that accepts and never
+// answers, the window is thus usable after one reply bound instead of one
+// for the connection and one for each dataset. Texts given to notify are
+// UTF-8. Never throws. Returns whether all four opened.
 bool ConnectAndOpen(DataModule& dm, const std::string& serverIp,
                     const std::function<void(const std::string& message)>& notify);
 

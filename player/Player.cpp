@@ -12,6 +12,12 @@
 #include "platform/driver_api.h"
 
 namespace quor::player {
+namespace {
+
+// Three seconds of the timer.
+constexpr int kNoticeTicks = 6;
+
+}  // namespace
 
 bool IsShowing(const QWidget* widget) {
   if (widget == nullptr) return false;
@@ -61,6 +67,13 @@ void Player::PlayNextSong() {
   status_.PlayerState = PlayerState::kStarted;
   queue_.erase(queue_.begin());
   status_.PlayPosition = 0;
+  noticeTicks_ = 0;
+  if (stream == 0) {
+    // The decoder reports position 0 for it, so the queue moves on as after a
+    // song's end; meanwhile the guests read which song it was.
+    status_.MarqueeText = kCannotPlayText + platform::GbkToUtf16(entry);
+    noticeTicks_ = kNoticeTicks;
+  }
 }
 
 void Player::mainTimerTimer() {
@@ -82,8 +95,11 @@ void Player::mainTimerTimer() {
   }
 
   // 4. Set on every idle tick with an empty queue, so the text stands still
-  // (shown rotated by its leading blank).
-  if (status_.PlayerState == PlayerState::kIdleEmpty) status_.MarqueeText = kQueueEmptyText;
+  // (shown rotated by its leading blank); a could-not-play text stands a few
+  // ticks first.
+  if (noticeTicks_ > 0) --noticeTicks_;
+  if (status_.PlayerState == PlayerState::kIdleEmpty && noticeTicks_ == 0)
+    status_.MarqueeText = kQueueEmptyText;
 }
 
 void Player::ShowMarquee() {

@@ -28,6 +28,9 @@ namespace quor::player {
 // The status line texts. The now-playing text is followed by the queue entry.
 inline constexpr char16_t kNowPlayingText[] = u"       正在播放：";
 inline constexpr char16_t kSongNotFoundText[] = u"找不到歌曲歌曲！";
+// A song whose file the decoder could not open (broken, missing, the share
+// not mounted); followed by the queue entry.
+inline constexpr char16_t kCannotPlayText[] = u"       无法播放：";
 inline constexpr char16_t kQueueEmptyText[] = u" 歌曲列表已空，请添加歌曲！";
 
 // The selected-song list's view of the queue, as the player needs it: drawn
@@ -54,7 +57,9 @@ class Player {
 
   // Starts entry 0 of the queue: looks up its media path, opens and starts it
   // and takes it off the queue. A path that is not found leaves the entry
-  // first and says so on the status line. A catalogue failure is raised.
+  // first and says so on the status line. A file the decoder cannot open
+  // (stream handle 0) leaves the queue all the same, and the status line
+  // names it instead of showing it as playing. A catalogue failure is raised.
   void PlayNextSong();
 
   // The 500 ms tick: scroll the status line, read the play position, move on
@@ -85,6 +90,9 @@ class Player {
   QLabel* infoLabel_;
   QWidget* selectedsongBitBtn1_;
   QueuePageView& queuePage_;
+  // Ticks for which the could-not-play text stands before the empty-queue
+  // text takes the status line.
+  int noticeTicks_ = 0;
 };
 
 // Whether the widget and every widget that holds it are shown (their own

@@ -10,6 +10,7 @@
 #include <QShortcut>
 #include <QShowEvent>
 #include <QTimer>
+#include <QWindow>
 #include <algorithm>
 #include <cstdio>
 #include <stdexcept>
@@ -34,6 +35,9 @@ namespace {
 MainWindow* gMainForm = nullptr;
 
 constexpr int kTimerInterval = 500;
+// How long the show steps wait for the window system to put the window on
+// screen before they run anyway.
+constexpr int kShowStepsFallbackMs = 1000;
 
 // Shows each report from the event queue of context, after the handler that
 // made it has returned. The target notifier outlives the window; a report
@@ -424,7 +428,27 @@ void MainWindow::TimerTick() {
 
 void MainWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  if (!event->spontaneous()) Guarded([this] { FormShow(); });
+  if (event->spontaneous()) return;
+  // The steps of the show (the share, the server, the datasets) block the
+  // event loop while the server is asked: they run once the window has been
+  // exposed and painted, from the event queue.
+  showStepsPending_ = true;
+  if (QWindow* native = windowHandle()) {
+    native->removeEventFilter(this);
+    native->installEventFilter(this);
+    if (native->isExposed())
+      QMetaObject::invokeMethod(this, &MainWindow::RunShowSteps, Qt::QueuedConnection);
+  }
+  QTimer::singleShot(kShowStepsFallbackMs, this, &MainWindow::RunShowSteps);
+}
+
+void MainWindow::RunShowSteps() {
+  if (!showStepsPending_) return;
+  showStepsPending_ = false;
+  // Painted now, and on the window system's side before the first wait.
+  repaint();
+  QGuiApplication::sync();
+  Guarded([this] { FormShow(); });
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -439,6 +463,11 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Expose && watched == windowHandle() && showStepsPending_ &&
+      windowHandle()->isExposed()) {
+    // Queued: the expose is handled (painted and flushed) first.
+    QMetaObject::invokeMethod(this, &MainWindow::RunShowSteps, Qt::QueuedConnection);
+  }
   if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
     auto* w = qobject_cast<QWidget*>(watched);
     Guarded([&] {

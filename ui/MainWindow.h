@@ -211,6 +211,12 @@ class MainWindow : public QWidget {
   // Shows the window as the kiosk screen: full screen, on top, focused.
   void ShowFullScreen();
 
+  // True from a show of the window until its show steps (the share, the
+  // server, the datasets) have run. They wait until the window is on screen,
+  // so that the guests never look at a dark screen while the server is asked
+  // (at most one second when the window system never says so).
+  bool ShowStepsPending() const { return showStepsPending_; }
+
   // Runs a handler inside the guard (the application's default error report).
   template <class Handler>
   void Guarded(Handler&& handler) {
@@ -233,6 +239,8 @@ class MainWindow : public QWidget {
 
   void FormCreate();
   void FormShow();
+  // Runs FormShow once the window is painted, if a show still waits for it.
+  void RunShowSteps();
   bool FormCloseQuery();
   // mainTimer's slot: runs the tick and reports its failure once the slot
   // has returned, so that the timer goes on under the message box.
@@ -245,8 +253,9 @@ class MainWindow : public QWidget {
   std::unique_ptr<ControlGroups> groups_;
   data::DataModule* dataModule_ = nullptr;  // attached; not owned
   std::unique_ptr<Screens> screens_;
-  RemoteKeyDispatch* remoteKeys_ = nullptr;                      // not owned
-  ScreenSaverFilter* screenSaverFilter_ = nullptr;               // owned as a QObject child
+  RemoteKeyDispatch* remoteKeys_ = nullptr;         // not owned
+  ScreenSaverFilter* screenSaverFilter_ = nullptr;  // owned as a QObject child
+  bool showStepsPending_ = false;
   std::vector<std::pair<std::string_view, QWidget*>> controls_;  // layout order
 };
 

@@ -1,6 +1,6 @@
 #pragma once
-// The decoder driver for ordinary PCs: one libmpv player behind the decoder
-// requests.
+// The decoder driver for ordinary PCs: one mpv player, in a process of its
+// own, behind the decoder requests.
 //
 // Meanings (positions and lengths in milliseconds):
 //   open file        loads the (share-mapped) path paused, waits until it is
@@ -20,20 +20,22 @@
 //   control 768 / 4  play / resume; pause; end stream = stop
 // Requests naming another stream than the live one get 0 and change nothing.
 //
-// libmpv events are drained with a zero timeout at the start of every request;
-// the wakeup callback only signals a condition variable that the open waits on.
+// The player runs out of the terminal's process and is reached through its
+// JSON IPC (MpvClient). Its events are taken without waiting at the start of
+// every request; the open waits for them, bounded. A player that dies, hangs
+// or writes nonsense is replaced by a new one; the song it played is over
+// (position 0), so the queue moves on as after a song's end. Volume and mix
+// are settings of the room and carry over to the new player.
 
-#include <mpv/client.h>
-
-#include <condition_variable>
 #include <cstdint>
 #include <map>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "drivers/DecoderRequest.h"
+#include "drivers/mpv/MpvClient.h"
 
 namespace quor::drivers {
 
@@ -57,10 +59,33 @@ std::optional<std::string> DisplayOnScreen(std::string_view display, std::string
 // file and the bytes as they are do not.
 std::string LocalMediaPath(const std::string& stored);
 
+// The driver's own keys of [reeldrv-mpv]; every other key is an mpv option.
+struct MpvDriverSettings {
+  unsigned openTimeoutMs = 2000;
+  MpvClientSettings client;
+  std::string program = "mpv";
+  std::string x11Screen;
+};
+
+// Splits the options of [reeldrv-mpv] into the driver's own settings and the
+// player's options (given back).
+MpvDriverSettings TakeDriverSettings(std::map<std::string, std::string>& options);
+
+// How the player is started: mpv with the driver's defaults, then the
+// options of drivers.ini through the include file; DISPLAY of the player set
+// to the X screen x11-screen names (the terminal's own is left alone).
+PlayerCommand MpvCommand(const MpvDriverSettings& settings,
+                         const std::map<std::string, std::string>& options);
+
 class MpvDriver {
  public:
-  // Throws std::runtime_error when libmpv cannot be set up.
-  explicit MpvDriver(const std::map<std::string, std::string>& options);
+  static constexpr const char* kName = "reeldrv-mpv";
+
+  // The options of the [reeldrv-mpv] section of the drivers.ini in info.
+  explicit MpvDriver(const QuorDriverOpenInfo* info);
+  // The player is reached through channel (tests and the fuzz target give
+  // their own).
+  MpvDriver(const MpvDriverSettings& settings, std::unique_ptr<PlayerChannel> channel);
   ~MpvDriver();
   MpvDriver(const MpvDriver&) = delete;
   MpvDriver& operator=(const MpvDriver&) = delete;
@@ -68,31 +93,38 @@ class MpvDriver {
   std::intptr_t Handle(std::uint32_t message, std::intptr_t lParam1, std::intptr_t lParam2);
 
  private:
-  // The driver's own option x11-screen: the video on that X screen.
-  static void UseX11Screen(const std::string& screen);
+  struct Setup {
+    MpvDriverSettings settings;
+    std::unique_ptr<PlayerChannel> channel;
+  };
+  static Setup SetupFrom(const QuorDriverOpenInfo* info);
+  explicit MpvDriver(Setup setup);
+
   std::uint32_t Request(QuorDecoderRequest request, std::uint32_t argument, std::intptr_t lParam2);
   std::uint32_t OpenFile(const char* path);
   std::uint32_t GetValue(std::uint16_t code);
   std::uint32_t Position();
-  std::uint32_t CountAudioTracks();
+  std::intptr_t QueryProperty(const char* name, std::intptr_t lParam2);
   void ApplyMix();
   void Stop();
-  void DrainEvents();
+  void OnEvent(const IpcMessage& message);
+  void OnStarted();
+  void OnLost();
   bool SetFlag(const char* name, bool value);
-  bool Command(std::initializer_list<const char*> words);
+  bool SetNumber(const char* name, double value);
+  bool Command(const nlohmann::json& words);
   bool IsLive(std::uint8_t handle) const { return live_ && handle == stream_; }
-  static void Wakeup(void* self);
 
-  mpv_handle* mpv_ = nullptr;
-  unsigned openTimeoutMs_ = 5000;
+  unsigned openTimeoutMs_ = 2000;
+  std::unique_ptr<MpvClient> player_;
 
-  // Stream state, caller's thread only.
+  // Stream state.
   std::uint8_t stream_ = 0;    // handle of the stream last opened, 0 = none yet
   bool live_ = false;          // open and not ended
-  bool started_ = false;       // mpv began the file we loaded last
-  bool loaded_ = false;        // mpv has loaded it
-  bool failed_ = false;        // mpv ended it before it loaded
-  std::int64_t entryId_ = -1;  // mpv's playlist entry of the live stream
+  bool started_ = false;       // the player began the entry we loaded last
+  bool loaded_ = false;        // and has loaded it
+  bool failed_ = false;        // it ended before it loaded
+  std::int64_t entryId_ = -1;  // the player's playlist entry of the live stream
   std::uint32_t lastPositionMs_ = 1;
   std::uint32_t lengthMs_ = 0;
   std::uint32_t audioTracks_ = 0;
@@ -101,11 +133,6 @@ class MpvDriver {
   std::uint32_t mixLeft_ = kDecoderMixTakeLeft;
   std::uint32_t mixRight_ = kDecoderMixTakeRight;
   std::string appliedFilter_;
-
-  // Guarded by wakeMutex_: set by the wakeup callback (any libmpv thread).
-  std::mutex wakeMutex_;
-  std::condition_variable wake_;
-  bool woken_ = false;
 };
 
 }  // namespace quor::drivers

@@ -1,5 +1,7 @@
 #include "drivers/sim/SimDriver.h"
 
+#include "drivers/DriverEntry.h"
+
 #include <algorithm>
 #include <cinttypes>
 #include <cstdlib>
@@ -46,6 +48,8 @@ SimFileInfo ParseSimFileName(std::string_view path) {
     } else if (!haveTracks && ReadToken(token, 'a', 255, &value) && value > 0) {
       info.audioTracks = value;
       haveTracks = true;
+    } else if (info.playable && token == "broken") {
+      info.playable = false;
     } else {
       break;
     }
@@ -54,7 +58,7 @@ SimFileInfo ParseSimFileName(std::string_view path) {
   return info;
 }
 
-SimDriver::SimDriver() {
+SimDriver::SimDriver(const QuorDriverOpenInfo* /*info*/) {
   const char* logPath = std::getenv("QUORVOD_DRIVER_LOG");
   if (logPath != nullptr && *logPath != '\0') {
     log_ = std::fopen(logPath, "a");
@@ -161,6 +165,12 @@ std::uint32_t SimDriver::OpenFile(const char* path, std::string* pathText) {
   }
   if (text.empty()) return 0;
   file_ = ParseSimFileName(text);
+  if (!file_.playable) {
+    // Like a decoder that cannot read the file: the song before is over too.
+    live_ = false;
+    running_ = false;
+    return 0;
+  }
   stream_ = NextStreamHandle(stream_);
   live_ = true;
   running_ = false;  // loaded and held at the start until the play control
@@ -221,28 +231,4 @@ void SimDriver::Log(std::uint32_t message, std::intptr_t lParam1, std::intptr_t 
 
 }  // namespace quor::drivers
 
-extern "C" __attribute__((visibility("default"))) std::intptr_t DriverProc(std::uintptr_t driverId,
-                                                                           std::uint32_t message,
-                                                                           std::intptr_t lParam1,
-                                                                           std::intptr_t lParam2) {
-  using quor::drivers::SimDriver;
-  // Nothing may unwind through this C entry point (a path text too long for
-  // memory is the one thing that can throw).
-  try {
-    if (message == kDrvOpen) {
-      if (driverId != 0) return 0;  // an open is never sent to an instance
-      auto* driver = new SimDriver();
-      const auto id = reinterpret_cast<std::intptr_t>(driver);
-      driver->Log(message, lParam1, lParam2, id, {});  // the open goes into the log too
-      return id;
-    }
-    auto* driver = reinterpret_cast<SimDriver*>(driverId);
-    if (driver == nullptr) return 0;
-    const std::intptr_t result = driver->Handle(message, lParam1, lParam2);
-    if (message == kDrvClose) delete driver;
-    return result;
-  } catch (const std::exception& failure) {
-    std::fprintf(stderr, "reeldrv-sim: %s\n", failure.what());
-  }
-  return 0;
-}
+QUOR_DRIVER_ENTRY(quor::drivers::SimDriver)

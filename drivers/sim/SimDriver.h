@@ -4,8 +4,9 @@
 //
 // Length: a "-<seconds>s" token at the end of the file name's stem gives the
 // length ("song-200s.mpg" = 200 s), else 180 s. A "-<n>a" token names the
-// number of audio tracks ("song-200s-2a.mpg"), else 1. Tokens may come in
-// either order.
+// number of audio tracks ("song-200s-2a.mpg"), else 1. A "-broken" token
+// makes a file the decoder cannot play: its open gives handle 0. Tokens may
+// come in any order.
 //
 // Log: with QUORVOD_DRIVER_LOG naming a file at open, every message is
 // appended as one line "msg lParam1 lParam2 -> result", all four numbers
@@ -25,6 +26,7 @@ namespace quor::drivers {
 struct SimFileInfo {
   std::uint32_t lengthMs = 180000;
   std::uint32_t audioTracks = 1;
+  bool playable = true;
 };
 
 SimFileInfo ParseSimFileName(std::string_view path);
@@ -33,13 +35,20 @@ class SimDriver {
  public:
   using Clock = std::chrono::steady_clock;
 
-  SimDriver();
+  static constexpr const char* kName = "reeldrv-sim";
+
+  explicit SimDriver(const QuorDriverOpenInfo* info = nullptr);
   ~SimDriver();
   SimDriver(const SimDriver&) = delete;
   SimDriver& operator=(const SimDriver&) = delete;
 
   // One message; logs it with its result.
   std::intptr_t Handle(std::uint32_t message, std::intptr_t lParam1, std::intptr_t lParam2);
+
+  // The open goes into the log too, with the instance id as its result.
+  void Opened(std::intptr_t lParam1, std::intptr_t lParam2, std::intptr_t id) {
+    Log(kDrvOpen, lParam1, lParam2, id, {});
+  }
 
   void Log(std::uint32_t message, std::intptr_t lParam1, std::intptr_t lParam2,
            std::intptr_t result, const std::string& pathText);

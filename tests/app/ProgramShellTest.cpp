@@ -34,6 +34,8 @@ TEST(ProgramShellTest, StartUpAndShutdownReachTheRealLayers) {
     EXPECT_TRUE(window.Config().mediaSharePath.empty());
     shell.AttachWindow(window);
     window.show();
+    for (int i = 0; i < 250 && window.ShowStepsPending(); ++i)
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     const platform::ShareConnection share = platform::ConnectedShare();
     EXPECT_EQ(share.user, "quorvod");
     EXPECT_EQ(share.password, "zwk");

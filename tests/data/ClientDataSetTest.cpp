@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <chrono>
+
 #include "DataTestSupport.h"
 
 namespace quor::data::test {
@@ -456,7 +458,8 @@ TEST_F(DataSetTest, WindowShowOpensTheFourInOrderAndTellsOnce) {
     EXPECT_EQ(calls[i].command, "");
   }
 
-  // Connected, but two openings fail: the first failure is told, once.
+  // Connected, but an opening fails: its failure is told, once, and the
+  // datasets after it are left closed.
   TerminalFixture other(peer_->Port());
   other.dm->singerClientDataSet->SetProviderName("nosuchProvider");
   other.dm->tempClientDataSet->SetProviderName("otherMissingProvider");
@@ -467,7 +470,7 @@ TEST_F(DataSetTest, WindowShowOpensTheFourInOrderAndTellsOnce) {
   EXPECT_THAT(told[0], HasSubstr("Provider not found: nosuchProvider"));
   EXPECT_TRUE(other.dm->songClientDataSet->Active());
   EXPECT_FALSE(other.dm->singerClientDataSet->Active());
-  EXPECT_TRUE(other.dm->playClientDataSet->Active());
+  EXPECT_FALSE(other.dm->playClientDataSet->Active());
   EXPECT_FALSE(other.dm->tempClientDataSet->Active());
 }
 
@@ -486,6 +489,23 @@ TEST_F(DataSetTest, WindowShowWithoutAServerTellsTheConnectFailureOnly) {
   EXPECT_FALSE(offline.dm->tempClientDataSet->Active());
   EXPECT_FALSE(offline.dm->SocketConnection->Connected());
   EXPECT_TRUE(Calls().empty());
+
+  // A server that takes the connection and never answers: one reply bound,
+  // the message, and no dataset is asked (each would wait a bound again).
+  platform::ListenSocket silent;  // the backlog accepts; nobody ever reads
+  ASSERT_EQ(silent.Listen("127.0.0.1", 0), 0);
+  TerminalFixture quiet(silent.Port());
+  quiet.dm->SocketConnection->SetReplyTimeout(400);
+  told.clear();
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_FALSE(
+      ConnectAndOpen(*quiet.dm, "127.0.0.1", [&](const std::string& m) { told.push_back(m); }));
+  const auto took = std::chrono::steady_clock::now() - before;
+  EXPECT_GE(took, std::chrono::milliseconds(400));
+  EXPECT_LT(took, std::chrono::milliseconds(1200));
+  EXPECT_EQ(told, std::vector<std::string>{kConnectFailedText});
+  EXPECT_FALSE(quiet.dm->songClientDataSet->Active());
+  EXPECT_FALSE(quiet.dm->tempClientDataSet->Active());
 
   // No host at all: the same single message.
   TerminalFixture noHost(deadPort);

@@ -3,6 +3,7 @@
 // mpv's own properties through the driver's diagnostics message.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -10,6 +11,8 @@
 #include <fstream>
 #include <iterator>
 #include <thread>
+
+#include <sys/stat.h>
 
 #include "drivers/DriverTestSupport.h"
 #include "platform/Driver.h"
@@ -324,6 +327,64 @@ TEST_F(MpvDriver, SharePathsAndMissingFiles) {
   EXPECT_NE(Get(live, 518), 0u);
   EXPECT_EQ(Send(5, live, 0), 1u);
   EXPECT_EQ(Get(live, 518), 0u);
+}
+
+// The player is a process of its own: killed or stopped in the middle of a
+// song, it is noticed within 2 s (position 0, so the queue moves on), a new
+// one takes the next song, and the room's volume carries over.
+TEST_F(MpvDriver, AKilledOrHungPlayerIsReplacedWithinTwoSeconds) {
+  Send(9, 0, 1283, 120u << 16 | 120);
+  for (const int sig : {SIGKILL, SIGSTOP}) {
+    const std::uint32_t stream = Open(clips_->File("stereo.mkv"));
+    ASSERT_NE(stream, 0u);
+    Send(3, stream, 768);
+    ASSERT_NE(WaitPosition(
+                  stream, [](auto p) { return p >= 200; }, 3s),
+              0u);
+    const std::string pid = Property("pid");
+    ASSERT_NE(pid, "<none>");
+    ASSERT_EQ(::kill(std::stoi(pid), sig), 0);
+    // Every 500 ms the terminal asks for the position.
+    const auto before = std::chrono::steady_clock::now();
+    std::uint32_t position = 1;
+    while (position != 0 && std::chrono::steady_clock::now() - before < 5s) {
+      std::this_thread::sleep_for(500ms);
+      position = Get(stream, 518);
+    }
+    EXPECT_EQ(position, 0u) << sig;
+    EXPECT_LE(std::chrono::steady_clock::now() - before, 2s) << sig;
+    EXPECT_EQ(Get(stream, 531), 0u);  // the stream went with its player
+
+    const std::uint32_t next = Open(clips_->File("tracks.mkv"));
+    ASSERT_NE(next, 0u) << sig;
+    EXPECT_NE(Property("pid"), pid);
+    EXPECT_EQ(Property("volume"), "60.000000");
+    Send(3, next, 768);
+    EXPECT_GE(WaitPosition(
+                  next, [](auto p) { return p >= 200; }, 3s),
+              200u);
+    if (sig == SIGSTOP) ::kill(std::stoi(pid), SIGCONT);  // killed already; never left stopped
+  }
+}
+
+// Without a working player program the driver answers at once and plays
+// nothing; a program that writes what is no IPC is ended.
+TEST_F(MpvDriver, APlayerThatIsMissingOrBrokenCostsNoTime) {
+  const std::string babbler =
+      dir_.Write("babbler.sh", "#!/bin/sh\nwhile :; do echo 'no json' >&3; sleep 0.05; done\n");
+  ASSERT_EQ(::chmod(babbler.c_str(), 0755), 0);
+  for (const std::string& program : {dir_.File("absent-player"), babbler}) {
+    OpenWith("program=" + program + "\nstart-timeout=1000\n");
+    const auto before = std::chrono::steady_clock::now();
+    for (int song = 0; song < 3; ++song) {
+      const std::uint32_t stream = Open(clips_->File("stereo.mkv"));
+      EXPECT_EQ(stream, 0u) << program;
+      EXPECT_EQ(Get(stream, 518), 0u);
+    }
+    EXPECT_EQ(Send(9, 0, 1283, 100u << 16 | 100), 1u);  // kept for a player to come
+    EXPECT_EQ(Get(0, 1283), 100u << 16 | 100);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 1500ms) << program;
+  }
 }
 
 }  // namespace

@@ -80,6 +80,13 @@ TEST_F(SimDriver, LengthAndTracksComeFromTheFileName) {
   }
   EXPECT_EQ(Send(1, 0, 1, 0), 0u);  // a null path opens nothing
   EXPECT_EQ(Open(""), 0u);
+
+  // A file the decoder cannot play: handle 0, and the song before is over.
+  const std::uint32_t playing = Open("/m/song-9s.mpg");
+  ASSERT_NE(playing, 0u);
+  EXPECT_EQ(Open("/m/song-broken-9s.mpg"), 0u);
+  EXPECT_EQ(Get(playing, 518), 0u);
+  EXPECT_NE(Open("/m/broken.mpg"), 0u);  // a token only after a dash
 }
 
 TEST_F(SimDriver, PositionRunsPausesSeeksAndEnds) {

@@ -16,6 +16,9 @@ std::string Entry10001() {
 std::string Entry10002() {
   return G("10002 刘德华.忘情水2");
 }
+std::string EntryBroken() {
+  return G("10003 刘德华.忘情水3");
+}
 std::string Entry10023() {
   return G("10023 王菲.红豆3");
 }
@@ -81,6 +84,8 @@ CatalogueServer::CatalogueServer() {
        "update vodinfo set PATH1='\\\\quorvod\\quorvod\\songs\\10001-1s.mp4' where SINGID=10001;"
        "update vodinfo set PATH1='\\\\quorvod\\quorvod\\songs\\10002-1s-2a.mp4' "
        "where SINGID=10002;"
+       "update vodinfo set PATH1='\\\\quorvod\\quorvod\\songs\\10003-broken.mp4' "
+       "where SINGID=10003;"
        "update vodinfo set PATH1='' where SINGID=10029;");
   server_ = std::make_unique<data::test::ServerProcess>(db, log_);
   server_->Start();

@@ -7,6 +7,7 @@
 // Catalogue songs the tests play (paths as the sim driver reads them):
 //   10001  ...\10001-1s.mp4     1 s, one audio track (channel info 2)
 //   10002  ...\10002-1s-2a.mp4  1 s, two audio tracks (channel info 3)
+//   10003  ...\10003-broken.mp4 a file the decoder cannot open
 //   10023  ...\10023.mp4        180 s, one track
 //   10029  an empty PATH1
 // There is no song 99999.
@@ -30,6 +31,7 @@ using data::test::G;
 // The SongEntry texts of the songs above (GBK).
 std::string Entry10001();
 std::string Entry10002();
+std::string EntryBroken();
 std::string Entry10023();
 std::string EntryEmptyPath();
 std::string EntryUnknown();

@@ -219,6 +219,38 @@ TEST_F(PlayerTest, ASongWithoutAPathStaysFirstAndIsTriedAgainEveryTick) {
   EXPECT_EQ(Sent(), MovesOn(0, kPath10001, 1));
 }
 
+TEST_F(PlayerTest, ASongTheDecoderCannotOpenIsNamedAndTheQueueGoesOn) {
+  constexpr const char* kBroken = R"(\\quorvod\quorvod\songs\10003-broken.mp4)";
+  queue_ = {EntryBroken(), Entry10001()};
+  status_.PlayerState = PlayerState::kIdleWaiting;
+  // The tick tries it: every request as for any song, the stream handle 0.
+  player_->mainTimerTimer();
+  EXPECT_EQ(Sent(), MovesOn(0, kBroken, 0));
+  EXPECT_EQ(status_.StreamHandle, 0);
+  EXPECT_EQ(status_.MarqueeText, kCannotPlayText + platform::GbkToUtf16(EntryBroken()));
+  EXPECT_THAT(queue_, ElementsAre(Entry10001()));
+  EXPECT_EQ(status_.PlayerState, PlayerState::kIdleWaiting);
+  // The next tick shows it and moves on to the next song.
+  player_->mainTimerTimer();
+  EXPECT_EQ(Shown(), Rotated(kCannotPlayText + platform::GbkToUtf16(EntryBroken())));
+  EXPECT_EQ(Sent(), MovesOn(0, kPath10001, 1));
+  EXPECT_EQ(status_.MarqueeText, kQueueEmptyText);
+
+  // The last song of the queue: its text stands three seconds before the
+  // empty-queue text.
+  queue_ = {EntryBroken()};
+  player_->controlBitBtn3Click();
+  EXPECT_TRUE(queue_.empty());
+  const std::u16string named = kCannotPlayText + platform::GbkToUtf16(EntryBroken());
+  for (int tick = 1; tick <= 5; ++tick) {
+    player_->mainTimerTimer();
+    EXPECT_EQ(status_.PlayerState, PlayerState::kIdleEmpty);
+    EXPECT_EQ(Shown(), Rotated(named, tick)) << tick;
+  }
+  player_->mainTimerTimer();
+  EXPECT_EQ(status_.MarqueeText, kQueueEmptyText);
+}
+
 // The catalogue server dies while songs wait.
 class PlayerWithDyingServer : public PlayerTest {};
 

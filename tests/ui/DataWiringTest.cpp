@@ -45,7 +45,7 @@ TEST_F(DataWiringTest, ServerDownShowsTheConnectionMessageOnceAndTheWindowStaysU
   DM().SocketConnection->SetPort(1);  // nothing listens there: connection refused
   MainWindow w(shell_, notifier_);
   w.Attach(DM(), decoder_, data::test::BinDir() + "/");
-  w.show();
+  test::ShowAndSettle(w);
   EXPECT_EQ(notifier_.messages, QStringList{kConnectFailed});
   EXPECT_FALSE(DM().SocketConnection->Connected());
   EXPECT_FALSE(DM().songClientDataSet->Active());
@@ -69,7 +69,7 @@ TEST_F(DataWiringTest, ShowOpensTheFourDatasetsAndTheButtonSendsTheRoomRequest) 
   DM().SocketConnection->SetPort(server.Port());
   MainWindow w(shell_, notifier_);
   w.Attach(DM(), decoder_, data::test::BinDir() + "/");
-  w.show();
+  test::ShowAndSettle(w);
   EXPECT_TRUE(notifier_.messages.isEmpty()) << notifier_.messages.join("|").toStdString();
   EXPECT_TRUE(AllOpen());
   EXPECT_EQ(DM().songClientDataSet->RecordCount(), 0);  // the start asks for layouts only

@@ -176,7 +176,7 @@ ScreenFixture::ScreenFixture(const std::vector<CatalogueSinger>& singers,
   shell_.configuration.roomName = "Room1";
   window_ = std::make_unique<MainWindow>(shell_, notifier_);
   window_->Attach(*dm_, decoder_, folder_);
-  window_->show();
+  ShowAndSettle(*window_);
   if (!notifier_.messages.isEmpty())
     throw std::runtime_error("window show: " + notifier_.messages.join("|").toStdString());
 }

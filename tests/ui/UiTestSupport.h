@@ -3,6 +3,7 @@
 // that records, and a shell that records every start-up and shutdown step.
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QStringList>
 #include <functional>
 #include <string>
@@ -17,6 +18,17 @@ namespace quor::ui::test {
 // so that it is destroyed before the toolkit's own statics.
 inline QApplication& EnsureApp() {
   return *static_cast<QApplication*>(QCoreApplication::instance());
+}
+
+// Shows the main window and lets its show steps run: they wait until the
+// window is on screen, from the event queue.
+template <class Window>
+void ShowAndSettle(Window& window) {
+  window.show();
+  QElapsedTimer waited;
+  waited.start();
+  while (window.ShowStepsPending() && waited.elapsed() < 5000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
 struct RecordingNotifier : Notifier {

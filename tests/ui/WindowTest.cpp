@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QTimer>
+#include <QWindow>
 #include <stdexcept>
 
 #include "UiTestSupport.h"
@@ -101,7 +102,7 @@ TEST_F(WindowTest, FormShowConnectsTheShareEachTimeTheWindowIsShown) {
   shell_.configuration.mediaSharePath = "\\\\media01\\quorvod";
   MainWindow w(shell_, notifier_);
   shell_.calls.clear();
-  w.show();
+  test::ShowAndSettle(w);
   ASSERT_EQ(shell_.shares.size(), 1u);
   const platform::ShareConnection& c = shell_.shares[0];
   EXPECT_EQ(c.type, 1);
@@ -112,14 +113,31 @@ TEST_F(WindowTest, FormShowConnectsTheShareEachTimeTheWindowIsShown) {
   EXPECT_EQ(c.user, "quorvod");
   EXPECT_EQ(c.flags, 1u);
   w.hide();
-  w.show();
+  test::ShowAndSettle(w);
   EXPECT_EQ(shell_.shares.size(), 2u);
+  w.hide();
+}
+
+TEST_F(WindowTest, TheShowStepsRunOnceTheWindowIsOnScreen) {
+  MainWindow w(shell_, notifier_);
+  bool exposedAtShare = false;
+  shell_.onStep = [&](const std::string& step) {
+    if (step == "ConnectShare") exposedAtShare = w.windowHandle()->isExposed();
+  };
+  w.show();
+  // Nothing of the show's network steps runs inside the show itself.
+  EXPECT_TRUE(w.ShowStepsPending());
+  EXPECT_TRUE(shell_.shares.empty());
+  test::ShowAndSettle(w);
+  EXPECT_FALSE(w.ShowStepsPending());
+  EXPECT_EQ(shell_.shares.size(), 1u);
+  EXPECT_TRUE(exposedAtShare);
   w.hide();
 }
 
 TEST_F(WindowTest, CloseUnregistersKeysThenClosesTheDecoderAndIsAllowed) {
   MainWindow w(shell_, notifier_);
-  w.show();
+  test::ShowAndSettle(w);
   shell_.calls.clear();
   EXPECT_TRUE(w.close());
   EXPECT_EQ(shell_.calls, (std::vector<std::string>{"UnregisterRemoteKeys", "DecoderClose"}));
@@ -132,7 +150,7 @@ TEST_F(WindowTest, AFailingStartStepIsReportedAndTheWindowStillComesUp) {
   } shell;
   MainWindow w(shell, notifier_);
   EXPECT_EQ(notifier_.messages, QStringList{QStringLiteral("disk on fire")});
-  w.show();
+  test::ShowAndSettle(w);
   EXPECT_EQ(shell.shares.size(), 1u);
   w.hide();
 }
@@ -307,7 +325,7 @@ TEST_F(WindowTest, FocusMovesTheGlyphMarginOfTheCueButtonsOnly) {
 
 TEST_F(WindowTest, TabMovesTheCueAlongTheTabStops) {
   MainWindow w(shell_, notifier_);
-  w.show();
+  test::ShowAndSettle(w);
   QApplication::setActiveWindow(&w);
   w.selectBitBtn[4]->setFocus(Qt::TabFocusReason);
   QCoreApplication::processEvents();
