@@ -10,24 +10,25 @@ namespace quor::platform {
 
 bool SuppressScreenSaver() {
   // The suspension lasts as long as the client connection that asked for it,
-  // so the connection is kept open for the life of the process.
-  static std::once_flag once;
+  // so the connection is kept open for the life of the process. A call that
+  // could not reach the display leaves the next call to try again.
+  static std::mutex mutex;
   static bool done = false;
-  std::call_once(once, [] {
-    ::Display* dpy = XOpenDisplay(nullptr);
-    if (dpy == nullptr) return;
-    int eventBase = 0, errorBase = 0;
-    if (XScreenSaverQueryExtension(dpy, &eventBase, &errorBase)) {
-      XScreenSaverSuspend(dpy, True);
-      done = true;
-    }
-    if (DPMSQueryExtension(dpy, &eventBase, &errorBase) && DPMSCapable(dpy)) {
-      DPMSDisable(dpy);
-      done = true;
-    }
-    XFlush(dpy);
-    if (!done) XCloseDisplay(dpy);
-  });
+  const std::lock_guard lock(mutex);
+  if (done) return true;
+  ::Display* dpy = XOpenDisplay(nullptr);
+  if (dpy == nullptr) return false;
+  int eventBase = 0, errorBase = 0;
+  if (XScreenSaverQueryExtension(dpy, &eventBase, &errorBase)) {
+    XScreenSaverSuspend(dpy, True);
+    done = true;
+  }
+  if (DPMSQueryExtension(dpy, &eventBase, &errorBase) && DPMSCapable(dpy)) {
+    DPMSDisable(dpy);
+    done = true;
+  }
+  XFlush(dpy);
+  if (!done) XCloseDisplay(dpy);
   return done;
 }
 
