@@ -235,9 +235,12 @@ TEST_F(MpvDriver, MixAndTrackReachTheSound) {
     OpenWith("ao=pcm\nao-pcm-file=" + dir_.File("next.wav") + "\naudio-format=s16\n");
     return CrossingRates(wav);  // complete once the instance that wrote it is closed
   };
-  // 440 Hz crosses about 880 times a second, 1000 Hz about 2000 times.
-  auto isLow = [](double r) { return r > 700 && r < 1100; };
-  auto isHigh = [](double r) { return r > 1700 && r < 2300; };
+  // 440 Hz crosses about 880 times a second, 1000 Hz about 2000 times. The
+  // player is a process of its own: on a loaded machine a new mix can reach
+  // the output a few tenths of a second into the measured stretch, so the
+  // tone that holds most of it decides (the midpoint is 1440).
+  auto isLow = [](double r) { return r > 700 && r < 1300; };
+  auto isHigh = [](double r) { return r > 1500 && r < 2300; };
 
   auto [left, right] = playToTheEnd(clips_->File("stereo.mkv"), [](std::uint32_t) {});
   EXPECT_TRUE(isLow(left) && isHigh(right)) << left << " " << right;
