@@ -7,14 +7,15 @@
 # controls' places and one PNG per scene. The Xvfb has two screens as a room
 # has them: the terminal on screen 0, the TV on screen 1, where the mpv driver
 # plays the demo's videos. Scenes: singers songs types number letters queue playing
-# (all by default; playing shows the terminal and the TV side by side). Needs
+# cannot-play (all by default; playing shows the terminal and the TV side by
+# side; cannot-play queues songs whose files are broken). Needs
 # xdotool, ImageMagick and ffmpeg (the demo's videos).
 set -euo pipefail
 BIN=$(cd "$1" && pwd)
 OUT=$(mkdir -p "$2" && cd "$2" && pwd)
 shift 2
 SCENES=("$@")
-[ ${#SCENES[@]} -gt 0 ] || SCENES=(singers songs types number letters queue playing)
+[ ${#SCENES[@]} -gt 0 ] || SCENES=(singers songs types number letters queue playing cannot-play)
 log() { printf '\033[1m[shots]\033[0m %s\n' "$*"; }
 
 WORK=$(mktemp -d /tmp/quorvod-shots-XXXXXX)
@@ -56,7 +57,7 @@ printf '[Drivers32]\nreeldrv=libreeldrv-mpv.so\n[reeldrv-mpv]\nvo=x11\nao=null\n
 printf '[LyraboxSet]\nRoomName=Room1\nServerName=quorvod\nServerIP=%s\n' "$ADDR" > "$ROOM/VODSet.ini"
 
 start_terminal() {
-  QUORVOD_DRIVERS_INI=$ROOM/drivers.ini QUORVOD_SHARE_ROOT=$DEMO/media \
+  QUORVOD_DRIVERS_INI=$ROOM/drivers.ini QUORVOD_SHARE_ROOT=${SHARE_ROOT:-$DEMO/media} \
     "$ROOM/quorvod" >"$WORK/terminal.log" 2>&1 &
   terminal=$!
   for _ in $(seq 100); do
@@ -103,7 +104,20 @@ key() {  # keypad key 1..10
   touch "$x" "$y" 0.2
 }
 
+# A share whose song files are all broken: the folders as they are, each
+# file a kilobyte of random bytes.
+broken_share() {
+  local to=$WORK/broken-media
+  if [ ! -d "$to" ]; then
+    (cd "$DEMO/media" && find . -type d -exec mkdir -p "$to/{}" \; &&
+      find . -type f -exec sh -c 'head -c 1024 /dev/urandom > "$0/$1"' "$to" {} \;)
+  fi
+  echo "$to"
+}
+
 for scene in "${SCENES[@]}"; do
+  SHARE_ROOT=
+  [ "$scene" = cannot-play ] && SHARE_ROOT=$(broken_share)
   start_terminal
   case $scene in
     singers)  # the male singers' first photo page
@@ -128,6 +142,11 @@ for scene in "${SCENES[@]}"; do
       touch 100 "${SELECT_Y[1]}"; touch 237 115; touch 368 129
       touch 397 "${ROW_Y[1]}" 0.1; touch 397 "${ROW_Y[2]}" 0.1; touch 397 "${ROW_Y[3]}" 0.1
       sleep 3.2; shot_both playing ;;
+    cannot-play)  # the same songs, but every song file is garbage: the status line
+      # says which song could not be played, and the queue goes on
+      touch 100 "${SELECT_Y[1]}"; touch 237 115; touch 368 129
+      touch 397 "${ROW_Y[1]}" 0.1; touch 397 "${ROW_Y[2]}" 0.1; touch 397 "${ROW_Y[3]}" 0.1
+      sleep 1.2; shot cannot-play ;;
     *) log "unknown scene $scene" ;;
   esac
   stop_terminal
