@@ -174,23 +174,44 @@ class PacketWriter {
 
   std::uint32_t RowCount() const { return rowCount_; }
   // Bytes of row data written so far.
-  std::size_t RowBytes() const { return rows_.size() - prefix_; }
+  std::size_t RowBytes() const { return end_ - prefix_; }
 
   // The finished packet; the writer is spent afterwards.
   std::vector<std::uint8_t> Finish();
 
  private:
-  void PutValueBytes(const void* data, std::size_t size);
   void PutLengthPrefixed(std::size_t length);
-  // Room for `count` more row bytes, their contents for the caller to write.
-  std::uint8_t* Extend(std::size_t count);
+  void PutRowBytes(const void* data, std::size_t size);
+  // The open row's null bitmap (at bitmapAt_), every field not null.
+  void ClearBitmap();
+  // Room for `count` more row bytes, their contents unspecified: the caller
+  // writes every one. Inline: it runs for every value of every row.
+  std::uint8_t* Extend(std::size_t count) {
+    if (count > rows_.size() - end_) [[unlikely]]
+      Grow(count);
+    std::uint8_t* at = rows_.data() + end_;
+    end_ += count;
+    return at;
+  }
+  void Grow(std::size_t count);
   // The header and descriptions are written in front of the rows when the
   // packet is finished; their room is kept from the first row on, so the rows
   // need not be copied then.
   void ReservePrefix();
   std::size_t DescriptionsSize() const;
-  const FieldDef& NextField(const char* what);
-  void CheckLength(const FieldDef& f, std::size_t length);
+  const FieldDef& NextField(const char* what) {
+    if (!inRow_ || field_ >= fields_.size()) [[unlikely]]
+      NoField(what);
+    return fields_[field_];
+  }
+  [[noreturn]] void NoField(const char* what) const;
+  void CheckLength(const FieldDef& f, std::size_t length) {
+    const std::size_t limit = f.size == kSizeFromRows ? kMaxValueBytes : f.size;
+    if (length > limit) [[unlikely]]
+      TooLong(f, limit);
+    if (length > longest_[field_]) longest_[field_] = static_cast<std::uint32_t>(length);
+  }
+  [[noreturn]] static void TooLong(const FieldDef& f, std::size_t limit);
 
   PacketKind kind_;
   std::vector<FieldDef> fields_;
@@ -198,7 +219,10 @@ class PacketWriter {
   bool readOnly_ = false;
   std::vector<Param> params_;
   std::vector<std::uint32_t> longest_;  // per field, for kSizeFromRows
-  std::vector<std::uint8_t> rows_;      // [prefix_ bytes of room] then the rows
+  // [prefix_ bytes of room] then the rows, up to end_; the bytes beyond end_
+  // are room for the next values (grown by doubling, never shrunk).
+  std::vector<std::uint8_t> rows_;
+  std::size_t end_ = 0;
   std::size_t prefix_ = 0;
   std::uint32_t rowCount_ = 0;
   bool inRow_ = false;

@@ -68,8 +68,20 @@ std::size_t Utf8ToUtf16Le(std::string_view s, std::uint8_t* out) {
   while (i < n) {
     const std::uint32_t c = p[i];
     if (c < 0x80) {
-      unit(c);
-      ++i;
+      // An ASCII run (titles in Latin letters are whole runs): eight bytes
+      // at once while they last.
+      while (n - i >= 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, p + i, 8);
+        if ((word & 0x8080808080808080u) != 0) break;
+        for (std::size_t k = 0; k < 8; ++k) {
+          out[2 * k] = p[i + k];
+          out[2 * k + 1] = 0;
+        }
+        out += 16;
+        i += 8;
+      }
+      while (i < n && p[i] < 0x80) unit(p[i++]);
       continue;
     }
     // Chinese text is three-byte sequences: decoded straight, the general
@@ -197,8 +209,8 @@ void PacketWriter::BeginRow() {
   ReservePrefix();
   inRow_ = true;
   field_ = 0;
-  bitmapAt_ = rows_.size();
-  Extend((fields_.size() + 7) / 8);  // the null bitmap, clear
+  bitmapAt_ = end_;
+  ClearBitmap();
 }
 
 namespace {
@@ -215,11 +227,27 @@ void AppendDeltaRowPrefix(std::vector<std::uint8_t>& row, DeltaRowPrefix prefix)
   row.insert(row.end(), bytes, bytes + kDeltaRowPrefixSize);
 }
 
-std::uint8_t* PacketWriter::Extend(std::size_t count) {
-  const std::size_t at = rows_.size();
-  // resize clears the new bytes; that costs less than growing byte by byte.
-  rows_.resize(at + count);
-  return rows_.data() + at;
+void PacketWriter::Grow(std::size_t count) {
+  if (count > std::numeric_limits<std::size_t>::max() / 4 - end_)
+    throw PacketError("Data packet: larger than 4 GiB");
+  // Doubling: a packet of n bytes is grown (and cleared, as resize does)
+  // about log2(n) times, never once per value.
+  rows_.resize(std::max({rows_.size() * 2, end_ + count, std::size_t{64} << 10}));
+}
+
+void PacketWriter::ClearBitmap() {
+  // Most rows have at most eight fields: one byte, not a call to memset.
+  const std::size_t bitmap = (fields_.size() + 7) / 8;
+  std::uint8_t* at = Extend(bitmap);
+  if (bitmap == 1) {
+    *at = 0;
+  } else {
+    std::memset(at, 0, bitmap);
+  }
+}
+
+void PacketWriter::PutRowBytes(const void* data, std::size_t size) {
+  if (size != 0) std::memcpy(Extend(size), data, size);
 }
 
 std::size_t PacketWriter::DescriptionsSize() const {
@@ -232,8 +260,8 @@ std::size_t PacketWriter::DescriptionsSize() const {
 void PacketWriter::ReservePrefix() {
   if (prefix_ != 0) return;
   prefix_ = kPacketHeaderSize + DescriptionsSize();
-  rows_.reserve(std::max<std::size_t>(prefix_ + 4096, 64 << 10));
-  rows_.resize(prefix_);
+  rows_.resize(std::max<std::size_t>(prefix_ + 4096, 64 << 10));
+  end_ = prefix_;
 }
 
 void PacketWriter::BeginDeltaRow(std::uint32_t changeId, UpdateStatus status,
@@ -245,22 +273,18 @@ void PacketWriter::BeginDeltaRow(std::uint32_t changeId, UpdateStatus status,
   EncodeDeltaRowPrefix(Extend(kDeltaRowPrefixSize), {changeId, status, postedAt});
   inRow_ = true;
   field_ = 0;
-  bitmapAt_ = rows_.size();
-  Extend((fields_.size() + 7) / 8);  // the null bitmap, clear
+  bitmapAt_ = end_;
+  ClearBitmap();
 }
 
-const FieldDef& PacketWriter::NextField(const char* what) {
+void PacketWriter::NoField(const char* what) const {
   if (!inRow_) throw PacketError(std::string("Data packet: ") + what + " outside a row");
-  if (field_ >= fields_.size()) throw PacketError("Data packet: more values than fields");
-  return fields_[field_];
+  throw PacketError("Data packet: more values than fields");
 }
 
-void PacketWriter::CheckLength(const FieldDef& f, std::size_t length) {
-  const std::size_t limit = f.size == kSizeFromRows ? kMaxValueBytes : f.size;
-  if (length > limit)
-    throw PacketError("Data packet: value of field '" + f.name + "' is longer than " +
-                      std::to_string(limit) + " bytes");
-  if (length > longest_[field_]) longest_[field_] = static_cast<std::uint32_t>(length);
+void PacketWriter::TooLong(const FieldDef& f, std::size_t limit) {
+  throw PacketError("Data packet: value of field '" + f.name + "' is longer than " +
+                    std::to_string(limit) + " bytes");
 }
 
 void PacketWriter::AddNull() {
@@ -289,7 +313,7 @@ void PacketWriter::AddInt64(std::int64_t v) {
       break;
     }
     case FieldType::kBoolean:
-      Put8(rows_, v != 0 ? 1 : 0);
+      *Extend(1) = v != 0 ? 1 : 0;
       break;
     case FieldType::kText8:
     case FieldType::kText16: {
@@ -326,12 +350,14 @@ void PacketWriter::AddBoolean(bool v) {
     AddInt64(v ? 1 : 0);
     return;
   }
-  Put8(rows_, v ? 1 : 0);
+  *Extend(1) = v ? 1 : 0;
   ++field_;
 }
 
 void PacketWriter::PutLengthPrefixed(std::size_t length) {
-  Put16(rows_, static_cast<std::uint16_t>(length));
+  std::uint8_t* at = Extend(2);
+  at[0] = static_cast<std::uint8_t>(length);
+  at[1] = static_cast<std::uint8_t>(length >> 8);
 }
 
 void PacketWriter::AddText8(std::string_view gbk) {
@@ -344,7 +370,7 @@ void PacketWriter::AddText8(std::string_view gbk) {
     throw PacketError("Data packet: field '" + f.name + "' does not hold text");
   CheckLength(f, gbk.size());
   PutLengthPrefixed(gbk.size());
-  PutBytes(rows_, gbk);
+  PutRowBytes(gbk.data(), gbk.size());
   ++field_;
 }
 
@@ -381,14 +407,14 @@ void PacketWriter::AddTextUtf8(std::string_view utf8) {
     throw PacketError("Data packet: field '" + f.name + "' does not hold text");
   // Room for the length and the most the units can take; the length is
   // written once the units are, and the room left over is given back.
-  const std::size_t at = rows_.size();
+  const std::size_t at = end_;
   std::uint8_t* out = Extend(2 + 2 * utf8.size());
   const std::size_t bytes = Utf8ToUtf16Le(utf8, out + 2);
-  rows_.resize(at + 2 + bytes);
-  if (bytes > (f.size == kSizeFromRows ? kMaxValueBytes : f.size)) rows_.resize(at);
+  end_ = at + 2 + bytes;
+  if (bytes > (f.size == kSizeFromRows ? kMaxValueBytes : f.size)) end_ = at;
   CheckLength(f, bytes);
-  rows_[at] = static_cast<std::uint8_t>(bytes);
-  rows_[at + 1] = static_cast<std::uint8_t>(bytes >> 8);
+  out[0] = static_cast<std::uint8_t>(bytes);
+  out[1] = static_cast<std::uint8_t>(bytes >> 8);
   ++field_;
 }
 
@@ -398,7 +424,7 @@ void PacketWriter::AddBytes(std::string_view bytes) {
     throw PacketError("Data packet: field '" + f.name + "' does not hold bytes");
   CheckLength(f, bytes.size());
   PutLengthPrefixed(bytes.size());
-  PutBytes(rows_, bytes);
+  PutRowBytes(bytes.data(), bytes.size());
   ++field_;
 }
 
@@ -415,7 +441,7 @@ void PacketWriter::EndRow() {
 void PacketWriter::AppendEncodedRow(std::span<const std::uint8_t> row) {
   if (inRow_) throw PacketError("Data packet: an encoded row inside a row");
   ReservePrefix();
-  rows_.insert(rows_.end(), row.begin(), row.end());
+  PutRowBytes(row.data(), row.size());
   ++rowCount_;
 }
 
@@ -424,8 +450,8 @@ void PacketWriter::AppendEncodedDeltaRow(DeltaRowPrefix prefix,
   if (inRow_) throw PacketError("Data packet: an encoded row inside a row");
   if (kind_ != PacketKind::kDelta) throw PacketError("Data packet: change ids belong to deltas");
   ReservePrefix();
-  AppendDeltaRowPrefix(rows_, prefix);
-  rows_.insert(rows_.end(), dataRow.begin(), dataRow.end());
+  EncodeDeltaRowPrefix(Extend(kDeltaRowPrefixSize), prefix);
+  PutRowBytes(dataRow.data(), dataRow.size());
   ++rowCount_;
 }
 
@@ -450,7 +476,8 @@ std::vector<std::uint8_t> PacketWriter::Finish() {
     }
     PutParams(desc, params_);
   }
-  const std::size_t rowBytes = rows_.size() - prefix_;
+  const std::size_t rowBytes = end_ - prefix_;
+  rows_.resize(end_);  // down to the bytes written: no copy
   const std::uint64_t total = std::uint64_t{kPacketHeaderSize} + desc.size() + rowBytes;
   if (total > std::numeric_limits<std::uint32_t>::max())
     throw PacketError("Data packet: larger than 4 GiB");
