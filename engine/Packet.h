@@ -240,7 +240,19 @@ struct FieldInfo {
 };
 
 // The width of a fixed type, 0 for texts and bytes.
-std::uint32_t FixedWidth(FieldType type);
+inline std::uint32_t FixedWidth(FieldType type) {
+  switch (type) {
+    case FieldType::kInt32:
+      return 4;
+    case FieldType::kInt64:
+    case FieldType::kDouble:
+      return 8;
+    case FieldType::kBoolean:
+      return 1;
+    default:
+      return 0;
+  }
+}
 
 class PacketReader;
 

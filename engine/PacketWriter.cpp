@@ -160,20 +160,6 @@ std::int32_t Param::AsInteger() const {
   return static_cast<std::int32_t>(v);
 }
 
-std::uint32_t FixedWidth(FieldType type) {
-  switch (type) {
-    case FieldType::kInt32:
-      return 4;
-    case FieldType::kInt64:
-    case FieldType::kDouble:
-      return 8;
-    case FieldType::kBoolean:
-      return 1;
-    default:
-      return 0;
-  }
-}
-
 std::vector<FieldDef> ErrorPacketFields() {
   return {
       FieldDef{kErrorRowField, FieldType::kInt32, 4, kFieldRequired, {}},

@@ -278,9 +278,9 @@ class SqliteCursor final : public SqlCursor {
   }
   bool IntegerValue(std::size_t column, std::int64_t& out) const override {
     const int i = static_cast<int>(column);
-    if (sqlite3_column_type(statement_.stmt, i) == SQLITE_NULL) return false;
     out = sqlite3_column_int64(statement_.stmt, i);
-    return true;
+    // Only a 0 can be a NULL: the type is asked for that value alone.
+    return out != 0 || sqlite3_column_type(statement_.stmt, i) != SQLITE_NULL;
   }
 
  private:
