@@ -126,6 +126,70 @@ TEST(Packet, WriterConvertsLosslesslyAndRefusesTheRest) {
                PacketError);
 }
 
+// The writer converts UTF-8 on its own fast path (ASCII eight bytes at a
+// time, three-byte sequences straight) and reserves room for the longest
+// result before it knows the real one; the room left over is reused by the
+// next row. Every shape of text must come out as the general converter
+// gives it, and no leftover byte may show up as a later row's null flags.
+TEST(Packet, TextsOfEveryShapeConvertAsTheGeneralConverterDoesAndLeaveNothingBehind) {
+  const std::string pieces[] = {
+      "a",    "ABCDEFGH", "0123456789abcdef", "\xE4\xB8\xAD", "\xC3\xA9", "\xF0\x9F\x8E\xA4",
+      "\xFF", "\xE4\xB8", "\xC0\xAF",         "\xED\xA0\x80", "\x80",     " "};
+  std::uint32_t seed = 12345;
+  auto next = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return seed >> 16;
+  };
+  std::vector<std::string> texts;
+  for (int i = 0; i < 3000; ++i) {
+    std::string t;
+    const unsigned count = next() % 9;
+    for (unsigned k = 0; k < count; ++k) t += pieces[next() % std::size(pieces)];
+    texts.push_back(t);
+  }
+  PacketWriter w(PacketKind::kData, {FieldDef{"t", FieldType::kText16, kSizeFromRows, 0, {}},
+                                     FieldDef{"n", FieldType::kInt32, 0, 0, {}}});
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    w.BeginRow();
+    w.AddTextUtf8(texts[i]);
+    if (i % 3 == 0) {
+      w.AddNull();
+    } else {
+      w.AddInt64(static_cast<std::int64_t>(i));
+    }
+    w.EndRow();
+  }
+  const auto packet = w.Finish();
+  PacketReader r(packet);
+  ASSERT_EQ(r.RowCount(), texts.size());
+  for (std::uint32_t i = 0; i < r.RowCount(); ++i) {
+    ASSERT_FALSE(r.Row(i).IsNull(0)) << i;
+    ASSERT_EQ(r.Row(i).Text16(0), platform::Utf8ToUtf16(texts[i])) << i;
+    ASSERT_EQ(r.Row(i).IsNull(1), i % 3 == 0) << i;
+    if (i % 3 != 0) ASSERT_EQ(r.Row(i).Integer(1), i);
+  }
+
+  // A refused value has been converted before it was measured: its bytes lie
+  // beyond the row's end, where the next row's null flags go.
+  PacketWriter refused(PacketKind::kData, {FieldDef{"t", FieldType::kText16, 4, 0, {}},
+                                           FieldDef{"n", FieldType::kInt32, 0, 0, {}}});
+  refused.BeginRow();
+  EXPECT_THROW(refused.AddTextUtf8("cccccccc"), PacketError);
+  refused.AddTextUtf8("ab");
+  refused.AddInt64(1);
+  refused.EndRow();
+  refused.BeginRow();
+  refused.AddTextUtf8("x");
+  refused.AddInt64(2);
+  refused.EndRow();
+  const auto two = refused.Finish();
+  PacketReader rr(two);
+  ASSERT_EQ(rr.RowCount(), 2u);
+  EXPECT_FALSE(rr.Row(1).IsNull(0));
+  EXPECT_EQ(rr.Row(1).Text16(0), u"x");
+  EXPECT_EQ(rr.Row(1).Integer(1), 2);
+}
+
 TEST(Packet, TwoHundredThousandRowsRoundTrip) {
   const auto packet = SongPacket(0, 200000);
   PacketReader r(packet);
