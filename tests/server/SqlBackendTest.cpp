@@ -91,6 +91,37 @@ TEST_P(SqlBackendTest, RefusesEveryStatementThatIsNotOneReadOnlyQuery) {
   EXPECT_THROW(All("select * from intruder"), SqlError);
 }
 
+// The server's own writes (the room request table, a room request, the
+// console's tables and transactions) share the connection with the
+// terminals' statements; a write that returns rows stays refused after each.
+TEST_P(SqlBackendTest, AWriteThatReturnsRowsStaysRefusedAfterTheServersOwnWrites) {
+  const std::string returning =
+      "insert into vodinfo (SINGID, SINGNAME, SINGER) values (1, 'x', 'y') returning SINGID";
+  const std::string deleting = "delete from vodinfo where SINGID=10001 returning SINGID";
+  EXPECT_THAT(RefusalOf(returning), HasSubstr("read-only"));
+  backend_->EnsureRoomCallTable();
+  EXPECT_THAT(RefusalOf(deleting), HasSubstr("read-only"));
+  backend_->InsertRow("roomcall", {"ClientName", "CalledAt", "Peer"},
+                      {SqlText{"Room1"}, SqlText{"2026-12-08 01:02:03"}, SqlText{"p"}});
+  EXPECT_THAT(RefusalOf(returning), HasSubstr("read-only"));
+  backend_->Exec("create table if not exists desk_probe (i integer)", {});
+  backend_->Exec("insert into desk_probe (i) values (?)", {std::int64_t{7}});
+  EXPECT_THAT(RefusalOf(deleting), HasSubstr("read-only"));
+  backend_->Transaction(
+      [&] { backend_->Exec("insert into desk_probe (i) values (?)", {std::int64_t{8}}); });
+  EXPECT_THROW(backend_->Transaction([&] {
+    backend_->Exec("insert into desk_probe (i) values (?)", {std::int64_t{9}});
+    throw SqlError("given up");
+  }),
+               SqlError);
+  EXPECT_THROW(backend_->Exec("insert into nosuchtable (i) values (1)", {}), SqlError);
+  EXPECT_THAT(RefusalOf(returning), HasSubstr("read-only"));
+  EXPECT_EQ(SongCount(), "25");
+  EXPECT_EQ(All("select SINGER from vodinfo where SINGID=10001")[0][0], "刘德华");
+  EXPECT_EQ(All("select i from desk_probe order by i").size(), 2u);
+  EXPECT_EQ(All("select ClientName from roomcall").size(), 1u);
+}
+
 TEST_P(SqlBackendTest, AcceptsOneQueryWithTrailingSeparators) {
   EXPECT_EQ(All("select SINGID from vodinfo where SINGID=10002;").size(), 1u);
   EXPECT_EQ(All("select SINGID from vodinfo where SINGID=10002 ;\n ; ").size(), 1u);
