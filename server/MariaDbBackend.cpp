@@ -1,17 +1,19 @@
 // MariaDB backend through Connector/C.
 //
-// Every connection is read-only by default (SET SESSION TRANSACTION READ
-// ONLY, made again with each connection): a terminal statement is prepared
+// A terminal statement runs inside a read-only transaction: it is prepared
 // (one statement only: the prepared-statement protocol has no
 // multi-statements; a statement without a result set is refused by us before
-// it runs) and executed with a read-only server-side cursor, and a write in
-// it (INSERT ... RETURNING and the like) is refused by the server, with no
-// round trips of its own for a transaction. The server materialises the
-// cursor at execution, and several cursors (one per provider) stay live on
-// one connection while inserts go through it too. What the server writes
-// itself runs read-write explicitly: inserts and Transaction in START
-// TRANSACTION READ WRITE, Exec and the room request table with the
-// session's default switched to read-write for that statement alone.
+// it runs), and executed with a read-only server-side cursor only when the
+// server reports the connection inside a READ ONLY transaction (a write,
+// also INSERT ... RETURNING or one under SET STATEMENT, is refused there).
+// The transaction ends with COMMIT AND CHAIN once the session has sent its
+// answer (Idle), which opens the next read-only transaction at once, so a
+// statement costs no round trip for its transaction on the way to the
+// terminal. Any failure on the connection forgets the transaction: the next
+// statement starts one explicitly. The server materialises the cursor at
+// execution, so it outlives the commit, and several cursors (one per
+// provider) stay live on one connection while inserts go through it too;
+// our own writes first commit the read-only transaction.
 
 #include <mysql.h>
 
@@ -82,23 +84,43 @@ class MariaDbBackend final : public SqlBackend {
     const auto last = sql.find_last_not_of(" \t\r\n\f\v;");
     if (last == std::string_view::npos) throw SqlError("The statement is empty");
     sql = sql.substr(0, last + 1);
-    // A dropped connection is made again by the prepare, before anything ran.
+    // A second statement before the answer went out reads a fresh snapshot.
+    if (commitPending_) CommitAndChain();
     MariaDbStatement handle;
-    handle.stmt = NewStatement(sql);
+    // A dropped connection is made again by the prepare, before anything
+    // ran; the new one has no transaction yet, so both steps go again.
+    for (int attempt = 0; handle.stmt == nullptr; ++attempt) {
+      EnterReadOnly();
+      const MariaDbConnection* before = connection_.get();
+      MYSQL_STMT* stmt = NewStatement(sql);
+      if (connection_.get() == before || attempt > 0) {
+        handle.stmt = stmt;
+      } else {
+        mysql_stmt_close(stmt);
+      }
+    }
     if (mysql_stmt_field_count(handle.stmt) == 0) {
       throw SqlError("Only a statement that returns rows may be run");
+    }
+    if (!connection_->readOnly || !ServerSaysReadOnly()) {
+      connection_->readOnly = false;
+      throw SqlError("SQL error: the statement could not be run in a read-only transaction");
     }
     const unsigned long cursorType = CURSOR_TYPE_READ_ONLY;
     mysql_stmt_attr_set(handle.stmt, STMT_ATTR_CURSOR_TYPE, &cursorType);
     mysql_stmt_attr_set(handle.stmt, STMT_ATTR_PREFETCH_ROWS, &kPrefetchRows);
-    if (mysql_stmt_execute(handle.stmt) != 0)
+    if (mysql_stmt_execute(handle.stmt) != 0) {
+      connection_->readOnly = false;  // a failure may have ended the transaction
       throw SqlError(MariaDbStatementError(handle.stmt, limitMs_));
+    }
+    commitPending_ = true;
     MYSQL_STMT* const stmt = handle.stmt;
     handle.stmt = nullptr;  // the cursor's from here on, even if it cannot be made
     return NewMariaDbCursor(connection_, stmt, limitMs_, maxValueBytes_);
   }
 
   std::vector<std::string> TableColumns(std::string_view table) override {
+    if (!inTransaction_) LeaveReadOnly();
     MariaDbStatement handle;
     handle.stmt = NewStatement(
         "select COLUMN_NAME from information_schema.COLUMNS where TABLE_SCHEMA = database() "
@@ -131,21 +153,16 @@ class MariaDbBackend final : public SqlBackend {
   void InsertRow(std::string_view table, const std::vector<std::string>& columns,
                  const std::vector<SqlValue>& values) override {
     const std::string sql = InsertStatement(table, columns, values.size(), QuoteIdentifier);
-    auto insert = [&] {
-      MariaDbStatement handle;
-      handle.stmt = NewStatement(sql);
-      Execute(handle.stmt, values);
-    };
-    if (inTransaction_) {
-      insert();
-    } else {
-      Transaction(insert);
-    }
+    if (!inTransaction_) LeaveReadOnly();
+    MariaDbStatement handle;
+    handle.stmt = NewStatement(sql);
+    Execute(handle.stmt, values);
   }
 
   bool RowExists(std::string_view table, const std::vector<std::string>& columns,
                  const std::vector<SqlValue>& values) override {
     const std::string sql = ExistsStatement(table, columns, values.size(), QuoteIdentifier);
+    if (!inTransaction_) LeaveReadOnly();
     MariaDbStatement handle;
     handle.stmt = NewStatement(sql);
     Execute(handle.stmt, values);
@@ -156,11 +173,8 @@ class MariaDbBackend final : public SqlBackend {
   }
 
   void EnsureRoomCallTable() override {
-    ReadWriteSession([this] { MakeRoomCallTable(); });
-  }
-
-  void MakeRoomCallTable() {
-    Query(
+    LeaveReadOnly();
+    QueryReconnecting(
         "create table if not exists roomcall (ClientName varchar(64) not null, "
         "CalledAt datetime not null, Peer varchar(64) not null, PostedAt datetime null, "
         "ChangeLog char(32) null, ChangeId int unsigned null, "
@@ -180,25 +194,17 @@ class MariaDbBackend final : public SqlBackend {
   }
 
   std::uint64_t Exec(std::string_view sql, const std::vector<SqlValue>& params) override {
-    my_ulonglong changed = 0;
-    auto exec = [&] {
-      MariaDbStatement handle;
-      handle.stmt = NewStatement(sql);
-      Execute(handle.stmt, params);
-      changed = mysql_stmt_affected_rows(handle.stmt);
-    };
-    // Inside a transaction it is already read-write; alone it may be a
-    // table's definition, which no transaction can hold.
-    if (inTransaction_) {
-      exec();
-    } else {
-      ReadWriteSession(exec);
-    }
+    if (!inTransaction_) LeaveReadOnly();
+    MariaDbStatement handle;
+    handle.stmt = NewStatement(sql);
+    Execute(handle.stmt, params);
+    const my_ulonglong changed = mysql_stmt_affected_rows(handle.stmt);
     return changed == static_cast<my_ulonglong>(-1) ? 0 : static_cast<std::uint64_t>(changed);
   }
 
   std::unique_ptr<SqlCursor> Select(std::string_view sql,
                                     const std::vector<SqlValue>& params) override {
+    if (!inTransaction_) LeaveReadOnly();
     MariaDbStatement handle;
     handle.stmt = NewStatement(sql);
     if (mysql_stmt_field_count(handle.stmt) == 0) throw SqlError("The statement returns no rows");
@@ -214,7 +220,8 @@ class MariaDbBackend final : public SqlBackend {
   }
 
   void Transaction(const std::function<void()>& work) override {
-    QueryReconnecting("start transaction read write");
+    LeaveReadOnly();
+    QueryReconnecting("start transaction");
     inTransaction_ = true;
     try {
       work();
@@ -225,6 +232,12 @@ class MariaDbBackend final : public SqlBackend {
       mysql_query(connection_->mysql, "rollback");
       throw;
     }
+  }
+
+  // The answer is out: the read-only transaction of the statements it ran
+  // ends (releasing their snapshot and table locks) and the next begins.
+  void Idle() override {
+    if (commitPending_) CommitAndChain();
   }
 
   void SetStatementTimeLimit(unsigned milliseconds) override {
@@ -263,7 +276,7 @@ class MariaDbBackend final : public SqlBackend {
     }
     connection_ = std::move(connection);
     inTransaction_ = false;
-    Query("set session transaction read only");
+    commitPending_ = false;
     // The terminal's statements quote string literals with double quotes.
     Query("set session sql_mode = replace(@@session.sql_mode, 'ANSI_QUOTES', '')");
     ApplyTimeLimit();
@@ -297,24 +310,37 @@ class MariaDbBackend final : public SqlBackend {
     Query(sql);
   }
 
-  // Runs `work` with the session read-write, and read-only again afterwards
-  // whatever happens: a connection that cannot be made read-only again is
-  // replaced (a new one starts read-only), never left writable.
-  void ReadWriteSession(const std::function<void()>& work) {
-    QueryReconnecting("set session transaction read write");
-    auto restore = [this] {
-      if (mysql_query(connection_->mysql, "set session transaction read only") != 0) Connect();
-    };
-    try {
-      work();
-    } catch (...) {
-      try {
-        restore();
-      } catch (const SqlError&) {  // the statement's own error is the one to report
-      }
-      throw;
-    }
-    restore();
+  bool ServerSaysReadOnly() const {
+    unsigned status = 0;
+    mariadb_get_infov(connection_->mysql, MARIADB_CONNECTION_SERVER_STATUS, &status);
+    return (status & SERVER_STATUS_IN_TRANS) != 0 &&
+           (status & SERVER_STATUS_IN_TRANS_READONLY) != 0;
+  }
+
+  // Inside a read-only transaction: the one left open by the last commit, or
+  // a new one (connecting again if the server dropped the connection).
+  void EnterReadOnly() {
+    if (connection_->readOnly && ServerSaysReadOnly()) return;
+    connection_->readOnly = false;
+    QueryReconnecting("start transaction read only");
+    connection_->readOnly = ServerSaysReadOnly();
+  }
+
+  // Ends the read-only transaction and opens the next at once.
+  void CommitAndChain() {
+    commitPending_ = false;
+    connection_->readOnly =
+        mysql_query(connection_->mysql, "commit and chain") == 0 && ServerSaysReadOnly();
+  }
+
+  // Before our own statements: out of the read-only transaction, so that
+  // they run as before any terminal statement (each its own transaction,
+  // holding no table's lock once it is done).
+  void LeaveReadOnly() {
+    commitPending_ = false;
+    if (!connection_->readOnly && !ServerSaysReadOnly()) return;
+    connection_->readOnly = false;
+    QueryReconnecting("commit");
   }
 
   void ApplyTimeLimit() {
@@ -369,7 +395,8 @@ class MariaDbBackend final : public SqlBackend {
   unsigned ioTimeoutS_ = 0;
   std::size_t maxValueBytes_ = kDefaultMaxValueBytes;
   std::size_t sessionMemoryBytes_ = 0;  // 0: the database's own setting
-  bool inTransaction_ = false;          // inside Transaction(): read-write
+  bool inTransaction_ = false;          // inside Transaction()
+  bool commitPending_ = false;          // a terminal statement ran since the last commit
 };
 
 }  // namespace

@@ -133,8 +133,7 @@ class MariaDbCursor final : public SqlCursor {
     if (rc == MYSQL_DATA_TRUNCATED) {
       FetchTruncated();
     } else if (rc != 0) {
-      done_ = true;
-      throw SqlError(MariaDbStatementError(statement_.stmt, limitMs_));
+      Fail();
     }
     return true;
   }
@@ -198,15 +197,21 @@ class MariaDbCursor final : public SqlCursor {
       bind.buffer = slot.bytes.data();
       bind.buffer_length = slot.bytes.size();
       if (mysql_stmt_fetch_column(statement_.stmt, &bind, static_cast<unsigned>(i), 0) != 0) {
-        done_ = true;
-        throw SqlError(MariaDbStatementError(statement_.stmt, limitMs_));
+        Fail();
       }
       rebound = true;
     }
     if (rebound && mysql_stmt_bind_result(statement_.stmt, binds_.data()) != 0) {
-      done_ = true;
-      throw SqlError(MariaDbStatementError(statement_.stmt, limitMs_));
+      Fail();
     }
+  }
+
+  // A failed fetch ends the rows; what it did to the connection's
+  // transaction is not known, so the next statement starts one anew.
+  [[noreturn]] void Fail() {
+    done_ = true;
+    connection_->readOnly = false;
+    throw SqlError(MariaDbStatementError(statement_.stmt, limitMs_));
   }
 
   std::shared_ptr<MariaDbConnection> connection_;  // declared first: the statement closes before it

@@ -21,6 +21,9 @@ struct MariaDbConnection {
   ~MariaDbConnection() { mysql_close(mysql); }
   std::string Error() const { return mysql_error(mysql); }
   unsigned Errno() const { return mysql_errno(mysql); }
+  // We know it to be inside a READ ONLY transaction; any failure on it
+  // clears this (a failed statement may have ended the transaction).
+  bool readOnly = false;
 };
 
 struct MariaDbStatement {

@@ -130,6 +130,9 @@ void RunSession(platform::TcpSocket socket, const SessionSettings& settings) {
         // not act on: the stream itself is intact, the session goes on.
         log.Notice("from " + peer + ": " + e.what());
       }
+      // The answer is out (or there was none): the backend may finish now
+      // what the answer did not need to wait for.
+      if (backend) backend->Idle();
     }
   } catch (const remote::ESocketConnectionError& e) {
     if (std::string(e.what()) != "Error reading from socket")

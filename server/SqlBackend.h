@@ -137,6 +137,10 @@ class SqlBackend {
   // this process, as one writer among them.
   virtual void Transaction(const std::function<void()>& work) = 0;
 
+  // The session has sent its answer: what could wait until then is done
+  // now (MariaDB ends the read-only transaction its statements ran in).
+  virtual void Idle() {}
+
   // Longest time one Step() (or the execution of an opened statement) may take
   // before it is cut off with SqlError; a runaway statement must not hold a
   // session thread for ever.
