@@ -143,7 +143,7 @@ void AppServerObject::Execute(const std::u16string& providerName,
   const std::string command = platform::Utf16ToUtf8(commandText);
   try {
     Find(providerName);
-    auto cursor = context_.database().OpenReadOnly(command);
+    auto cursor = context_.database().OpenReadOnlyWhole(command);
     long rows = 0;
     while (cursor->Step()) ++rows;
     if (context_.log != nullptr)

@@ -3,9 +3,12 @@
 // A terminal statement runs inside a read-only transaction: it is prepared
 // (one statement only: the prepared-statement protocol has no
 // multi-statements; a statement without a result set is refused by us before
-// it runs), and executed with a read-only server-side cursor only when the
-// server reports the connection inside a READ ONLY transaction (a write,
-// also INSERT ... RETURNING or one under SET STATEMENT, is refused there).
+// it runs), and executed only when the server reports the connection inside
+// a READ ONLY transaction (a write, also INSERT ... RETURNING or one under
+// SET STATEMENT, is refused there): with a read-only server-side cursor when
+// its rows are fetched in packets, without one when the caller reads them
+// all at once (the rows come with the execution's answer; a stream dropped
+// before its end cancels the connection, which is made again).
 // The transaction ends with COMMIT AND CHAIN once the session has sent its
 // answer (Idle), which opens the next read-only transaction at once, so a
 // statement costs no round trip for its transaction on the way to the
@@ -79,6 +82,16 @@ class MariaDbBackend final : public SqlBackend {
   explicit MariaDbBackend(MariaDbAddress address) : address_(std::move(address)) { Connect(); }
 
   std::unique_ptr<SqlCursor> OpenReadOnly(std::string_view sql) override {
+    return Open(sql, false);
+  }
+
+  // Read at once: no server-side cursor, the rows come with the execution's
+  // answer, one round trip fewer and nothing kept by the database.
+  std::unique_ptr<SqlCursor> OpenReadOnlyWhole(std::string_view sql) override {
+    return Open(sql, true);
+  }
+
+  std::unique_ptr<SqlCursor> Open(std::string_view sql, bool whole) {
     // Blanks and semicolons after the statement mean nothing; the prepared
     // statement protocol would take them for the start of a second one.
     const auto last = sql.find_last_not_of(" \t\r\n\f\v;");
@@ -106,9 +119,11 @@ class MariaDbBackend final : public SqlBackend {
       connection_->readOnly = false;
       throw SqlError("SQL error: the statement could not be run in a read-only transaction");
     }
-    const unsigned long cursorType = CURSOR_TYPE_READ_ONLY;
-    mysql_stmt_attr_set(handle.stmt, STMT_ATTR_CURSOR_TYPE, &cursorType);
-    mysql_stmt_attr_set(handle.stmt, STMT_ATTR_PREFETCH_ROWS, &kPrefetchRows);
+    if (!whole) {
+      const unsigned long cursorType = CURSOR_TYPE_READ_ONLY;
+      mysql_stmt_attr_set(handle.stmt, STMT_ATTR_CURSOR_TYPE, &cursorType);
+      mysql_stmt_attr_set(handle.stmt, STMT_ATTR_PREFETCH_ROWS, &kPrefetchRows);
+    }
     if (mysql_stmt_execute(handle.stmt) != 0) {
       connection_->readOnly = false;  // a failure may have ended the transaction
       throw SqlError(MariaDbStatementError(handle.stmt, limitMs_));
@@ -116,7 +131,7 @@ class MariaDbBackend final : public SqlBackend {
     commitPending_ = true;
     MYSQL_STMT* const stmt = handle.stmt;
     handle.stmt = nullptr;  // the cursor's from here on, even if it cannot be made
-    return NewMariaDbCursor(connection_, stmt, limitMs_, maxValueBytes_);
+    return NewMariaDbCursor(connection_, stmt, limitMs_, maxValueBytes_, whole);
   }
 
   std::vector<std::string> TableColumns(std::string_view table) override {
@@ -216,7 +231,7 @@ class MariaDbBackend final : public SqlBackend {
     Execute(handle.stmt, params);
     MYSQL_STMT* const stmt = handle.stmt;
     handle.stmt = nullptr;  // the cursor's from here on, even if it cannot be made
-    return NewMariaDbCursor(connection_, stmt, limitMs_, maxValueBytes_);
+    return NewMariaDbCursor(connection_, stmt, limitMs_, maxValueBytes_, false);
   }
 
   void Transaction(const std::function<void()>& work) override {
@@ -237,7 +252,10 @@ class MariaDbBackend final : public SqlBackend {
   // The answer is out: the read-only transaction of the statements it ran
   // ends (releasing their snapshot and table locks) and the next begins.
   void Idle() override {
-    if (commitPending_) CommitAndChain();
+    try {
+      if (commitPending_) CommitAndChain();
+    } catch (const SqlError&) {  // no connection now: the next request makes one
+    }
   }
 
   void SetStatementTimeLimit(unsigned milliseconds) override {
@@ -310,6 +328,16 @@ class MariaDbBackend final : public SqlBackend {
     Query(sql);
   }
 
+  // Rows of a dropped stream left unread, or a connection cancelled under
+  // one: nothing more can run on it, a new connection takes its place.
+  void MakeUsable() {
+    if (connection_->streamPending) {
+      connection_->broken = true;
+      mariadb_cancel(connection_->mysql);
+    }
+    if (connection_->broken) Connect();
+  }
+
   bool ServerSaysReadOnly() const {
     unsigned status = 0;
     mariadb_get_infov(connection_->mysql, MARIADB_CONNECTION_SERVER_STATUS, &status);
@@ -320,6 +348,7 @@ class MariaDbBackend final : public SqlBackend {
   // Inside a read-only transaction: the one left open by the last commit, or
   // a new one (connecting again if the server dropped the connection).
   void EnterReadOnly() {
+    MakeUsable();
     if (connection_->readOnly && ServerSaysReadOnly()) return;
     connection_->readOnly = false;
     QueryReconnecting("start transaction read only");
@@ -329,6 +358,7 @@ class MariaDbBackend final : public SqlBackend {
   // Ends the read-only transaction and opens the next at once.
   void CommitAndChain() {
     commitPending_ = false;
+    MakeUsable();
     connection_->readOnly =
         mysql_query(connection_->mysql, "commit and chain") == 0 && ServerSaysReadOnly();
   }
@@ -338,6 +368,7 @@ class MariaDbBackend final : public SqlBackend {
   // holding no table's lock once it is done).
   void LeaveReadOnly() {
     commitPending_ = false;
+    MakeUsable();
     if (!connection_->readOnly && !ServerSaysReadOnly()) return;
     connection_->readOnly = false;
     QueryReconnecting("commit");

@@ -85,9 +85,13 @@ ColumnInfo Describe(const MYSQL_FIELD& field, enum_field_types& fetchAs) {
 class MariaDbCursor final : public SqlCursor {
  public:
   MariaDbCursor(std::shared_ptr<MariaDbConnection> connection, MYSQL_STMT* stmt, unsigned limitMs,
-                std::size_t maxValueBytes)
-      : connection_(std::move(connection)), limitMs_(limitMs), maxValueBytes_(maxValueBytes) {
+                std::size_t maxValueBytes, bool streaming)
+      : connection_(std::move(connection)),
+        limitMs_(limitMs),
+        maxValueBytes_(maxValueBytes),
+        rowsPending_(streaming) {
     statement_.stmt = stmt;
+    connection_->streamPending = streaming;
     MYSQL_RES* meta = mysql_stmt_result_metadata(stmt);
     if (meta == nullptr) throw SqlError("SQL error: the statement returns no columns");
     const unsigned count = mysql_num_fields(meta);
@@ -121,6 +125,15 @@ class MariaDbCursor final : public SqlCursor {
     }
   }
 
+  ~MariaDbCursor() override {
+    if (!rowsPending_) return;
+    // Reading the rest could take as long as the statement may run: the
+    // connection is cancelled instead (the database stops the statement)
+    // and the backend makes a new one.
+    connection_->broken = true;
+    mariadb_cancel(connection_->mysql);
+  }
+
   const std::vector<ColumnInfo>& Columns() const override { return columns_; }
 
   bool Step() override {
@@ -128,6 +141,7 @@ class MariaDbCursor final : public SqlCursor {
     const int rc = mysql_stmt_fetch(statement_.stmt);
     if (rc == MYSQL_NO_DATA) {
       done_ = true;
+      Drained();
       return false;
     }
     if (rc == MYSQL_DATA_TRUNCATED) {
@@ -210,8 +224,15 @@ class MariaDbCursor final : public SqlCursor {
   // transaction is not known, so the next statement starts one anew.
   [[noreturn]] void Fail() {
     done_ = true;
+    Drained();  // the database's error ended the rows
     connection_->readOnly = false;
     throw SqlError(MariaDbStatementError(statement_.stmt, limitMs_));
+  }
+
+  void Drained() {
+    if (!rowsPending_) return;
+    rowsPending_ = false;
+    connection_->streamPending = false;
   }
 
   std::shared_ptr<MariaDbConnection> connection_;  // declared first: the statement closes before it
@@ -222,6 +243,7 @@ class MariaDbCursor final : public SqlCursor {
   std::vector<Slot> slots_;
   std::vector<MYSQL_BIND> binds_;
   bool done_ = false;
+  bool rowsPending_;  // streaming, and its last row not read yet
 };
 
 }  // namespace
@@ -237,8 +259,9 @@ std::string MariaDbStatementError(MYSQL_STMT* stmt, unsigned limitMs) {
 
 std::unique_ptr<SqlCursor> NewMariaDbCursor(std::shared_ptr<MariaDbConnection> connection,
                                             MYSQL_STMT* stmt, unsigned limitMs,
-                                            std::size_t maxValueBytes) {
-  return std::make_unique<MariaDbCursor>(std::move(connection), stmt, limitMs, maxValueBytes);
+                                            std::size_t maxValueBytes, bool streaming) {
+  return std::make_unique<MariaDbCursor>(std::move(connection), stmt, limitMs, maxValueBytes,
+                                         streaming);
 }
 
 }  // namespace quor::server

@@ -1,8 +1,9 @@
 #pragma once
 // The rows of a statement run on MariaDB through Connector/C: the connection
 // the backend and its live cursors share, and the cursor that fetches a
-// prepared statement's rows (a read-only server-side cursor, a batch at a
-// time) into buffers that grow to the longest value, up to a bound.
+// prepared statement's rows (from a read-only server-side cursor a batch at
+// a time, or as they stream in) into buffers that grow to the longest value,
+// up to a bound.
 
 #include <mysql.h>
 
@@ -24,6 +25,11 @@ struct MariaDbConnection {
   // We know it to be inside a READ ONLY transaction; any failure on it
   // clears this (a failed statement may have ended the transaction).
   bool readOnly = false;
+  // A cursor without a server-side cursor has rows still on the wire:
+  // nothing else can run on the connection until they are read.
+  bool streamPending = false;
+  // Cancelled under a pending stream: the backend connects again.
+  bool broken = false;
 };
 
 struct MariaDbStatement {
@@ -42,8 +48,11 @@ std::string MariaDbStatementError(MYSQL_STMT* stmt, unsigned limitMs);
 
 // The cursor over an executed statement. It owns `stmt` from the call on,
 // closing it also when it cannot be made (SqlError).
+// `streaming`: the statement ran without a server-side cursor and its rows
+// come as they are read; a cursor dropped before its last row cancels the
+// connection (the database stops the statement) instead of reading the rest.
 std::unique_ptr<SqlCursor> NewMariaDbCursor(std::shared_ptr<MariaDbConnection> connection,
                                             MYSQL_STMT* stmt, unsigned limitMs,
-                                            std::size_t maxValueBytes);
+                                            std::size_t maxValueBytes, bool streaming);
 
 }  // namespace quor::server

@@ -119,12 +119,13 @@ RecordsAnswer Provider::GetRecords(std::int32_t count, std::int32_t options,
       const std::string statement =
           commandUtf8.empty() ? definition_.defaultStatement : std::string(commandUtf8);
       answer.statement = statement;
-      cursor_ = database_().OpenReadOnly(statement);
-      statement_ = statement;
       // A result sent whole takes its text sizes from its rows; one that
       // comes in packets needs sizes that hold the rows still to come; an
       // empty one the declared sizes, which rows the terminal inserts must fit.
       const bool paged = count >= 0;
+      cursor_ =
+          paged ? database_().OpenReadOnly(statement) : database_().OpenReadOnlyWhole(statement);
+      statement_ = statement;
       if (!paged) {
         firstRow_ = cursor_->Step();
         firstPending_ = true;

@@ -100,6 +100,12 @@ class SqlBackend {
   // anything else is refused with SqlError before it can change a row.
   // Several cursors of one backend may be live at once (one per provider).
   virtual std::unique_ptr<SqlCursor> OpenReadOnly(std::string_view sqlUtf8) = 0;
+  // The same for a caller that reads every row now, before it runs anything
+  // else on this backend or drops the cursor: the rows may then come as the
+  // database makes them instead of being kept by it first (MariaDB).
+  virtual std::unique_ptr<SqlCursor> OpenReadOnlyWhole(std::string_view sqlUtf8) {
+    return OpenReadOnly(sqlUtf8);
+  }
 
   // The columns of a table as the database spells them, in table order;
   // SqlError when the table does not exist.

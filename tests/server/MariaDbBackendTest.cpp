@@ -4,6 +4,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "server/SqlBackend.h"
 #include "tests/server/MariaDbTestServer.h"
 #include "tests/server/SqlTestCatalogue.h"
@@ -87,6 +90,48 @@ TEST_F(MariaDbBackendTest, ConnectsAgainAfterTheServerDroppedTheConnection) {
   auto cursor = backend_->OpenReadOnly("select count(*) from vodinfo");
   ASSERT_TRUE(cursor->Step());
   EXPECT_EQ(cursor->Integer(0), 25);
+}
+
+// A result read at once comes without a server-side cursor, its rows on the
+// wire as the database makes them. One dropped early, or left unread while
+// something else runs, must not block the connection nor let the database
+// go on making rows: the connection is cancelled and made again.
+TEST_F(MariaDbBackendTest, AStreamDroppedEarlyOrLeftUnreadNeverBlocksTheNextStatement) {
+  const std::string endless =
+      "with recursive n(i) as (select 1 union all select i + 1 from n where i < 100000000) "
+      "select i, repeat('x', 200) from n";
+  auto whole = backend_->OpenReadOnlyWhole("select SINGID from vodinfo order by SINGID");
+  std::int64_t rows = 0;
+  while (whole->Step()) ++rows;
+  EXPECT_EQ(rows, 25);
+  whole.reset();
+  backend_->Idle();
+
+  for (int round = 0; round < 2; ++round) {
+    const auto start = std::chrono::steady_clock::now();
+    auto stream = backend_->OpenReadOnlyWhole(endless);
+    ASSERT_TRUE(stream->Step());
+    EXPECT_EQ(stream->Integer(0), 1);
+    if (round == 0) stream.reset();  // dropped after one row
+    // Left unread (round 1): the next statement still runs.
+    auto next = backend_->OpenReadOnly("select count(*) from vodinfo");
+    ASSERT_TRUE(next->Step());
+    EXPECT_EQ(next->Integer(0), 25);
+    if (stream) EXPECT_THROW(while (stream->Step()){}, SqlError);
+    next.reset();
+    backend_->Idle();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << round;
+  }
+  // The database is not left making the cancelled rows.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(
+      server_->AdminValue("select count(*) from information_schema.PROCESSLIST where INFO like "
+                          "'with recursive n(i)%'"),
+      "0");
+  // The server's own statements go on after it too.
+  backend_->EnsureRoomCallTable();
+  backend_->InsertRow("roomcall", {"ClientName", "CalledAt", "Peer"},
+                      {SqlText{"Room1"}, SqlText{"2026-12-08 01:02:03"}, SqlText{"p"}});
 }
 
 }  // namespace
