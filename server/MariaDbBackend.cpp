@@ -91,49 +91,6 @@ class MariaDbBackend final : public SqlBackend {
     return Open(sql, true);
   }
 
-  std::unique_ptr<SqlCursor> Open(std::string_view sql, bool whole) {
-    // Blanks and semicolons after the statement mean nothing; the prepared
-    // statement protocol would take them for the start of a second one.
-    const auto last = sql.find_last_not_of(" \t\r\n\f\v;");
-    if (last == std::string_view::npos) throw SqlError("The statement is empty");
-    sql = sql.substr(0, last + 1);
-    // A second statement before the answer went out reads a fresh snapshot.
-    if (commitPending_) CommitAndChain();
-    MariaDbStatement handle;
-    // A dropped connection is made again by the prepare, before anything
-    // ran; the new one has no transaction yet, so both steps go again.
-    for (int attempt = 0; handle.stmt == nullptr; ++attempt) {
-      EnterReadOnly();
-      const MariaDbConnection* before = connection_.get();
-      MYSQL_STMT* stmt = NewStatement(sql);
-      if (connection_.get() == before || attempt > 0) {
-        handle.stmt = stmt;
-      } else {
-        mysql_stmt_close(stmt);
-      }
-    }
-    if (mysql_stmt_field_count(handle.stmt) == 0) {
-      throw SqlError("Only a statement that returns rows may be run");
-    }
-    if (!connection_->readOnly || !ServerSaysReadOnly()) {
-      connection_->readOnly = false;
-      throw SqlError("SQL error: the statement could not be run in a read-only transaction");
-    }
-    if (!whole) {
-      const unsigned long cursorType = CURSOR_TYPE_READ_ONLY;
-      mysql_stmt_attr_set(handle.stmt, STMT_ATTR_CURSOR_TYPE, &cursorType);
-      mysql_stmt_attr_set(handle.stmt, STMT_ATTR_PREFETCH_ROWS, &kPrefetchRows);
-    }
-    if (mysql_stmt_execute(handle.stmt) != 0) {
-      connection_->readOnly = false;  // a failure may have ended the transaction
-      throw SqlError(MariaDbStatementError(handle.stmt, limitMs_));
-    }
-    commitPending_ = true;
-    MYSQL_STMT* const stmt = handle.stmt;
-    handle.stmt = nullptr;  // the cursor's from here on, even if it cannot be made
-    return NewMariaDbCursor(connection_, stmt, limitMs_, maxValueBytes_, whole);
-  }
-
   std::vector<std::string> TableColumns(std::string_view table) override {
     if (!inTransaction_) LeaveReadOnly();
     MariaDbStatement handle;
@@ -270,6 +227,49 @@ class MariaDbBackend final : public SqlBackend {
   }
 
  private:
+  std::unique_ptr<SqlCursor> Open(std::string_view sql, bool whole) {
+    // Blanks and semicolons after the statement mean nothing; the prepared
+    // statement protocol would take them for the start of a second one.
+    const auto last = sql.find_last_not_of(" \t\r\n\f\v;");
+    if (last == std::string_view::npos) throw SqlError("The statement is empty");
+    sql = sql.substr(0, last + 1);
+    // A second statement before the answer went out reads a fresh snapshot.
+    if (commitPending_) CommitAndChain();
+    MariaDbStatement handle;
+    // A dropped connection is made again by the prepare, before anything
+    // ran; the new one has no transaction yet, so both steps go again.
+    for (int attempt = 0; handle.stmt == nullptr; ++attempt) {
+      EnterReadOnly();
+      const MariaDbConnection* before = connection_.get();
+      MYSQL_STMT* stmt = NewStatement(sql);
+      if (connection_.get() == before || attempt > 0) {
+        handle.stmt = stmt;
+      } else {
+        mysql_stmt_close(stmt);
+      }
+    }
+    if (mysql_stmt_field_count(handle.stmt) == 0) {
+      throw SqlError("Only a statement that returns rows may be run");
+    }
+    if (!connection_->readOnly || !ServerSaysReadOnly()) {
+      connection_->readOnly = false;
+      throw SqlError("SQL error: the statement could not be run in a read-only transaction");
+    }
+    if (!whole) {
+      const unsigned long cursorType = CURSOR_TYPE_READ_ONLY;
+      mysql_stmt_attr_set(handle.stmt, STMT_ATTR_CURSOR_TYPE, &cursorType);
+      mysql_stmt_attr_set(handle.stmt, STMT_ATTR_PREFETCH_ROWS, &kPrefetchRows);
+    }
+    if (mysql_stmt_execute(handle.stmt) != 0) {
+      connection_->readOnly = false;  // a failure may have ended the transaction
+      throw SqlError(MariaDbStatementError(handle.stmt, limitMs_));
+    }
+    commitPending_ = true;
+    MYSQL_STMT* const stmt = handle.stmt;
+    handle.stmt = nullptr;  // the cursor's from here on, even if it cannot be made
+    return NewMariaDbCursor(connection_, stmt, limitMs_, maxValueBytes_, whole);
+  }
+
   void Connect() {
     auto connection = std::make_shared<MariaDbConnection>();
     connection->mysql = mysql_init(nullptr);
