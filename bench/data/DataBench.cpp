@@ -43,6 +43,7 @@
 
 #include "bench/BenchCatalogue.h"
 #include "bench/BenchLoop.h"
+#include "bench/BenchStats.h"
 #include "data/Data.h"
 #include "platform/EngineRegistry.h"
 #include "platform/ProgramFolder.h"
@@ -162,10 +163,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
   std::map<std::string, double> perSecond;
 };
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
+using quor::bench::Median;
 
 // The opening against the baseline in alternating pairs (one warm-up pair
 // not counted): the median ratio, and the 10th and 90th percentile ratios.

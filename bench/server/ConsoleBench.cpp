@@ -27,6 +27,7 @@
 
 #include "bench/BenchCatalogue.h"
 #include "bench/BenchLoop.h"
+#include "bench/BenchStats.h"
 #include "data/Data.h"
 #include "platform/Codepage.h"
 #include "platform/EngineRegistry.h"
@@ -53,12 +54,7 @@ double Ms(Clock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
 }
 
-double Median(std::vector<double> values) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
+using quor::bench::Median;
 
 struct Terminal {
   bench::BenchLoop loop;

@@ -40,6 +40,7 @@
 
 #include "Import.h"
 #include "Names.h"
+#include "bench/BenchStats.h"
 
 extern char** environ;
 
@@ -55,10 +56,7 @@ double Seconds(const std::function<void()>& f) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+using quor::bench::Median;
 
 void MakeTree(const std::string& root, long files) {
   demo::NameGenerator gen(20261208);

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "bench/BenchCatalogue.h"
+#include "bench/BenchStats.h"
 #include "data/Data.h"
 #include "platform/Codepage.h"
 #include "platform/EngineRegistry.h"
@@ -49,10 +50,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int kPairs = 15;
 constexpr const char* kSelect = "select SINGID,SINGNAME,SINGER from vodinfo where ";
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+using quor::bench::Median;
 
 double Seconds(const std::function<void()>& work) {
   const auto start = Clock::now();
