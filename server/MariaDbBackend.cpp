@@ -3,7 +3,8 @@
 // A terminal statement runs inside a read-only transaction: it is prepared
 // (one statement only: the prepared-statement protocol has no
 // multi-statements; a statement without a result set is refused by us before
-// it runs), and executed only when the server reports the connection inside
+// it runs; a text that can be nothing but a query goes with its execution in
+// one round trip), and executed only when the server reports the connection inside
 // a READ ONLY transaction (a write, also INSERT ... RETURNING or one under
 // SET STATEMENT, is refused there): with a read-only server-side cursor when
 // its rows are fetched in packets, without one when the caller reads them
@@ -21,10 +22,12 @@
 #include <mysql.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <mutex>
 #include <string>
 
+#include "platform/AsciiCase.h"
 #include "server/MariaDbBind.h"
 #include "server/MariaDbCursor.h"
 #include "server/SqlBackend.h"
@@ -66,6 +69,60 @@ bool HasSecondStatement(std::string_view sql) {
     }
   }
   return false;
+}
+
+// Whether a text can only be one query that returns rows, so that it may be
+// prepared and executed in one go without our look at its result set first:
+// it opens with SELECT and holds no ';' (a second statement), no '?' (a
+// placeholder), no INTO (a SELECT that stores its rows rather than return
+// them), no '/*' (a comment the server may run as part of the statement) and
+// no NUL. Looked for anywhere, inside quotes too: a false alarm costs only
+// the prepare's round trip.
+bool OnlyReturnsRows(std::string_view sql) {
+  const auto start = sql.find_first_not_of(" \t\r\n\f\v");
+  if (start == std::string_view::npos || sql.size() - start < 7) return false;
+  if (!platform::EqualsNoCase(sql.substr(start, 6), "select")) return false;
+  const auto after = static_cast<unsigned char>(sql[start + 6]);
+  if (std::isalnum(after) != 0 || after == '_' || after == '$' || after >= 0x80) return false;
+  if (sql.find_first_of(std::string_view(";?\0", 3)) != std::string_view::npos) return false;
+  if (sql.find("/*") != std::string_view::npos) return false;
+  for (std::size_t i = 0; i + 4 <= sql.size(); ++i) {
+    if (platform::EqualsNoCase(sql.substr(i, 4), "into")) return false;
+  }
+  return true;
+}
+
+// Whether a text opens with SET (SET STATEMENT name=value FOR <query>): a
+// query under settings of its own could lift the session's time limit and
+// memory bound. Comments before it are passed over, except that what a
+// comment the server runs ('/*!', '/*M!') holds counts as text.
+bool OpensWithSet(std::string_view sql) {
+  std::size_t i = 0;
+  while (i < sql.size()) {
+    const std::string_view rest = sql.substr(i);
+    if (std::isspace(static_cast<unsigned char>(rest[0])) != 0) {
+      ++i;
+    } else if (rest.starts_with("/*!") || rest.starts_with("/*M!")) {
+      i += rest[2] == '!' ? 3 : 4;
+      while (i < sql.size() && std::isdigit(static_cast<unsigned char>(sql[i])) != 0) ++i;
+    } else if (rest.starts_with("/*")) {
+      const auto end = rest.find("*/", 2);
+      if (end == std::string_view::npos) return false;
+      i += end + 2;
+    } else if (rest[0] == '#' ||
+               (rest.starts_with("--") &&
+                (rest.size() == 2 || std::isspace(static_cast<unsigned char>(rest[2])) != 0))) {
+      const auto end = rest.find('\n');
+      if (end == std::string_view::npos) return false;
+      i += end + 1;
+    } else {
+      break;
+    }
+  }
+  if (sql.size() - i < 3 || !platform::EqualsNoCase(sql.substr(i, 3), "set")) return false;
+  if (sql.size() - i == 3) return true;
+  const auto after = static_cast<unsigned char>(sql[i + 3]);
+  return std::isalnum(after) == 0 && after != '_' && after != '$' && after < 0x80;
 }
 
 std::string QuoteIdentifier(std::string_view name) {
@@ -182,9 +239,7 @@ class MariaDbBackend final : public SqlBackend {
     if (mysql_stmt_field_count(handle.stmt) == 0) throw SqlError("The statement returns no rows");
     // A cursor of its own, so that the connection is free for the next
     // statement while these rows are read.
-    const unsigned long cursorType = CURSOR_TYPE_READ_ONLY;
-    mysql_stmt_attr_set(handle.stmt, STMT_ATTR_CURSOR_TYPE, &cursorType);
-    mysql_stmt_attr_set(handle.stmt, STMT_ATTR_PREFETCH_ROWS, &kPrefetchRows);
+    AskForCursor(handle.stmt);
     Execute(handle.stmt, params);
     MYSQL_STMT* const stmt = handle.stmt;
     handle.stmt = nullptr;  // the cursor's from here on, even if it cannot be made
@@ -233,9 +288,31 @@ class MariaDbBackend final : public SqlBackend {
     const auto last = sql.find_last_not_of(" \t\r\n\f\v;");
     if (last == std::string_view::npos) throw SqlError("The statement is empty");
     sql = sql.substr(0, last + 1);
+    if (OpensWithSet(sql)) {
+      throw SqlError("SQL error: a statement may not set variables of its own (SET STATEMENT)");
+    }
     // A second statement before the answer went out reads a fresh snapshot.
     if (commitPending_) CommitAndChain();
     MariaDbStatement handle;
+    if (OnlyReturnsRows(sql)) {
+      ExecuteDirect(handle, sql, whole);
+    } else {
+      Prepare(handle, sql);
+      if (!whole) AskForCursor(handle.stmt);
+      if (mysql_stmt_execute(handle.stmt) != 0) {
+        connection_->readOnly = false;  // a failure may have ended the transaction
+        throw SqlError(MariaDbStatementError(handle.stmt, limitMs_));
+      }
+    }
+    commitPending_ = true;
+    MYSQL_STMT* const stmt = handle.stmt;
+    handle.stmt = nullptr;  // the cursor's from here on, even if it cannot be made
+    return NewMariaDbCursor(connection_, stmt, limitMs_, maxValueBytes_, whole);
+  }
+
+  // Prepared, looked at, and left to be executed: a statement without a
+  // result set is refused here before anything of it ran.
+  void Prepare(MariaDbStatement& handle, std::string_view sql) {
     // A dropped connection is made again by the prepare, before anything
     // ran; the new one has no transaction yet, so both steps go again.
     for (int attempt = 0; handle.stmt == nullptr; ++attempt) {
@@ -251,23 +328,46 @@ class MariaDbBackend final : public SqlBackend {
     if (mysql_stmt_field_count(handle.stmt) == 0) {
       throw SqlError("Only a statement that returns rows may be run");
     }
+    RequireReadOnly();
+  }
+
+  // A query (OnlyReturnsRows) prepared and executed in one round trip. A
+  // connection found dropped here is made again and the query goes once
+  // more: the first can have done nothing but read.
+  void ExecuteDirect(MariaDbStatement& handle, std::string_view sql, bool whole) {
+    for (int attempt = 0;; ++attempt) {
+      EnterReadOnly();
+      RequireReadOnly();
+      handle.stmt = mysql_stmt_init(connection_->mysql);
+      if (handle.stmt == nullptr) throw SqlError("SQL error: " + connection_->Error());
+      if (!whole) AskForCursor(handle.stmt);
+      if (mariadb_stmt_execute_direct(handle.stmt, sql.data(), sql.size()) == 0) break;
+      connection_->readOnly = false;  // a failure may have ended the transaction
+      const unsigned code = mysql_stmt_errno(handle.stmt);
+      std::string why = MariaDbStatementError(handle.stmt, limitMs_);
+      mysql_stmt_close(handle.stmt);
+      handle.stmt = nullptr;
+      if (!IsLost(code) || attempt > 0) throw SqlError(why, static_cast<int>(code));
+      Connect();
+    }
+    if (mysql_stmt_field_count(handle.stmt) == 0) {
+      connection_->readOnly = false;
+      throw SqlError("Only a statement that returns rows may be run");
+    }
+  }
+
+  void RequireReadOnly() {
     if (!connection_->readOnly || !ServerSaysReadOnly()) {
       connection_->readOnly = false;
       throw SqlError("SQL error: the statement could not be run in a read-only transaction");
     }
-    if (!whole) {
-      const unsigned long cursorType = CURSOR_TYPE_READ_ONLY;
-      mysql_stmt_attr_set(handle.stmt, STMT_ATTR_CURSOR_TYPE, &cursorType);
-      mysql_stmt_attr_set(handle.stmt, STMT_ATTR_PREFETCH_ROWS, &kPrefetchRows);
-    }
-    if (mysql_stmt_execute(handle.stmt) != 0) {
-      connection_->readOnly = false;  // a failure may have ended the transaction
-      throw SqlError(MariaDbStatementError(handle.stmt, limitMs_));
-    }
-    commitPending_ = true;
-    MYSQL_STMT* const stmt = handle.stmt;
-    handle.stmt = nullptr;  // the cursor's from here on, even if it cannot be made
-    return NewMariaDbCursor(connection_, stmt, limitMs_, maxValueBytes_, whole);
+  }
+
+  // Rows fetched a batch at a time from a read-only server-side cursor.
+  static void AskForCursor(MYSQL_STMT* stmt) {
+    const unsigned long cursorType = CURSOR_TYPE_READ_ONLY;
+    mysql_stmt_attr_set(stmt, STMT_ATTR_CURSOR_TYPE, &cursorType);
+    mysql_stmt_attr_set(stmt, STMT_ATTR_PREFETCH_ROWS, &kPrefetchRows);
   }
 
   void Connect() {

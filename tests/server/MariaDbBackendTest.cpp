@@ -1,11 +1,14 @@
 // What only the MariaDB backend does: connecting, its column types, long
-// values fetched in pieces, and a connection the server dropped.
+// values fetched in pieces, queries in one round trip, and a connection the
+// server dropped.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <thread>
+
+#include <unistd.h>
 
 #include "server/SqlBackend.h"
 #include "tests/server/MariaDbTestServer.h"
@@ -15,6 +18,7 @@ namespace quor::server {
 namespace {
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 class MariaDbBackendTest : public ::testing::Test {
  protected:
@@ -46,12 +50,100 @@ TEST_F(MariaDbBackendTest, ReportsWhyItCannotConnect) {
   EXPECT_THROW(OpenMariaDbBackend(nobody), SqlError);
 }
 
-TEST_F(MariaDbBackendTest, RefusesAQueryThatReturnsNoRows) {
-  try {
-    backend_->OpenReadOnly("select 1 into @x");
-    FAIL() << "accepted";
-  } catch (const SqlError& e) {
-    EXPECT_THAT(e.what(), HasSubstr("returns rows"));
+// A plain query is prepared and executed in one round trip, without a look
+// at its result set first: a SELECT that stores its rows (INTO, also inside
+// a comment the server runs) must never go that way, and is refused before
+// it runs.
+TEST_F(MariaDbBackendTest, RefusesAQueryThatStoresItsRowsBeforeItRuns) {
+  const std::string file = "/tmp/quor-into-" + std::to_string(::getpid());
+  const std::string storing[] = {
+      "select 1 into @x",
+      "SELECT 2 INTO @x",
+      "select 3\ninto @x;",
+      "select/*!100000 4 into @x*/",
+      "select 5 /*M!100000 into @x */",
+      "select SINGID into @x from vodinfo limit 1",
+  };
+  for (const std::string& sql : storing) {
+    for (const bool whole : {false, true}) {
+      try {
+        if (whole) {
+          backend_->OpenReadOnlyWhole(sql);
+        } else {
+          backend_->OpenReadOnly(sql);
+        }
+        ADD_FAILURE() << "accepted: " << sql;
+      } catch (const SqlError& e) {
+        EXPECT_THAT(e.what(), HasSubstr("returns rows")) << sql;
+      }
+    }
+  }
+  auto x = backend_->OpenReadOnlyWhole("select @x is null, connection_id()");
+  ASSERT_TRUE(x->Step());
+  EXPECT_EQ(x->Integer(0), 1);
+  const std::int64_t connectionId = x->Integer(1);
+  EXPECT_FALSE(x->Step());  // read to its end: the connection stays
+  x.reset();
+  // Refused either way (our user lacks the FILE privilege, too).
+  EXPECT_THROW(
+      backend_->OpenReadOnlyWhole("select SINGID from vodinfo into outfile '" + file + "'"),
+      SqlError);
+  EXPECT_NE(::access(file.c_str(), F_OK), 0);
+
+  // A query that fails on its way in one round trip leaves the connection
+  // fit for the next, paged or whole.
+  EXPECT_THROW(backend_->OpenReadOnlyWhole("select nosuchcolumn from vodinfo"), SqlError);
+  EXPECT_THROW(backend_->OpenReadOnly("select from vodinfo"), SqlError);
+  for (const bool whole : {false, true}) {
+    auto next = whole ? backend_->OpenReadOnlyWhole("select count(*), connection_id() from vodinfo")
+                      : backend_->OpenReadOnly("select count(*), connection_id() from vodinfo");
+    ASSERT_TRUE(next->Step());
+    EXPECT_EQ(next->Integer(0), 25);
+    EXPECT_EQ(next->Integer(1), connectionId);
+    next.reset();
+    backend_->Idle();
+  }
+}
+
+// SET STATEMENT name=value FOR <query> would run a query under its own time
+// limit and memory bound: refused before it reaches the database, however
+// the SET is hidden at the start.
+TEST_F(MariaDbBackendTest, AQueryCannotLiftTheSessionsBoundsForItself) {
+  const std::string lifting[] = {
+      "set statement max_statement_time=0 for select sleep(30)",
+      "SET STATEMENT max_session_mem_used=4000000000 FOR select 1",
+      "  -- a remark\n# another\n/* and one more */ Set\tstatement group_concat_max_len=1 for "
+      "select 1",
+      "/*!100000 set statement max_statement_time=0 for */ select sleep(30)",
+      "/*M!100000set statement max_statement_time=0 for*/select sleep(30)",
+      "set",
+  };
+  for (const std::string& sql : lifting) {
+    for (const bool whole : {false, true}) {
+      const auto start = std::chrono::steady_clock::now();
+      try {
+        if (whole) {
+          backend_->OpenReadOnlyWhole(sql);
+        } else {
+          backend_->OpenReadOnly(sql);
+        }
+        ADD_FAILURE() << "accepted: " << sql;
+      } catch (const SqlError& e) {
+        EXPECT_THAT(e.what(), HasSubstr("SET STATEMENT")) << sql;
+      }
+      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << sql;
+    }
+  }
+  // A word that only begins with the letters, or a SET later on, is no such thing.
+  for (const char* sql : {"select 1 as settings", "/* set */ select 'set statement'",
+                          "-- set\nselect 1", "settings"}) {
+    try {
+      auto cursor = backend_->OpenReadOnlyWhole(sql);
+      while (cursor->Step()) {
+      }
+    } catch (const SqlError& e) {
+      EXPECT_THAT(e.what(), Not(HasSubstr("SET STATEMENT"))) << sql;
+    }
   }
 }
 

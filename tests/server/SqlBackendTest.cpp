@@ -12,6 +12,7 @@
 namespace quor::server {
 namespace {
 
+using ::testing::AnyOf;
 using testing::Flavour;
 using ::testing::HasSubstr;
 using testing::SqlTestCatalogue;
@@ -101,12 +102,14 @@ TEST_P(SqlBackendTest, AWriteThatReturnsRowsStaysRefusedAfterTheServersOwnWrites
   const std::string deleting = "delete from vodinfo where SINGID=10001 returning SINGID";
   EXPECT_THAT(RefusalOf(returning), HasSubstr("read-only"));
   if (GetParam() == Flavour::MariaDb) {
-    // A variable set for one statement cannot lift the transaction's rule.
-    EXPECT_THAT(RefusalOf("set statement tx_read_only=0 for " + returning), HasSubstr("read-only"));
+    // A variable set for one statement cannot lift the transaction's rule
+    // (nor is such a statement let through to the database at all).
+    const auto refused = AnyOf(HasSubstr("read-only"), HasSubstr("SET STATEMENT"));
+    EXPECT_THAT(RefusalOf("set statement tx_read_only=0 for " + returning), refused);
     backend_->Idle();  // as a session does once its answer is out
-    EXPECT_THAT(RefusalOf("set statement tx_read_only=0 for " + deleting), HasSubstr("read-only"));
+    EXPECT_THAT(RefusalOf("set statement tx_read_only=0 for " + deleting), refused);
     EXPECT_THAT(RefusalOf("select nosuchcolumn from vodinfo"), HasSubstr("SQL error"));
-    EXPECT_THAT(RefusalOf("set statement tx_read_only=0 for " + returning), HasSubstr("read-only"));
+    EXPECT_THAT(RefusalOf("set statement tx_read_only=0 for " + returning), refused);
   }
   backend_->EnsureRoomCallTable();
   EXPECT_THAT(RefusalOf(deleting), HasSubstr("read-only"));
