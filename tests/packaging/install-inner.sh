@@ -217,7 +217,17 @@ if [ -n "$root" ]; then
   nspawn=$!
   started $nspawn
   init=
-  find_init() { init=$(pgrep -P $nspawn | head -1) && [ -n "$init" ]; }
+  # The tree's init is the child of systemd-nspawn that is pid 1 in a pid
+  # namespace of its own; nspawn's other children come and go while it
+  # starts, and taking one of them leaves nothing to ask.
+  find_init() {
+    local p
+    init=
+    for p in $(pgrep -P $nspawn); do
+      [ "$(awk '/^NSpid:/ { print $NF }' "/proc/$p/status" 2>/dev/null)" = 1 ] && init=$p && break
+    done
+    [ -n "$init" ]
+  }
   wait_for 20 "systemd-nspawn did not boot the tree: $(tail -3 "$work/boot.log")" find_init
   in_boot() { nsenter --target "$init" --mount --pid --uts --ipc "$@"; }
   active() { [ "$(in_boot systemctl is-active quorvod-server 2>/dev/null)" = active ]; }
