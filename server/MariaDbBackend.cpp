@@ -4,9 +4,11 @@
 // (one statement only: the prepared-statement protocol has no
 // multi-statements; a statement without a result set is refused by us before
 // it runs; a text that can be nothing but a query goes with its execution in
-// one round trip), and executed only when the server reports the connection inside
-// a READ ONLY transaction (a write, also INSERT ... RETURNING or one under
-// SET STATEMENT, is refused there): with a read-only server-side cursor when
+// one round trip; one that opens with SET, which could lift the session's
+// bounds for itself, is refused before it reaches the database), and
+// executed only when the server reports the connection inside a READ ONLY
+// transaction (a write, also INSERT ... RETURNING, is refused there): with a
+// read-only server-side cursor when
 // its rows are fetched in packets, without one when the caller reads them
 // all at once (the rows come with the execution's answer; a stream dropped
 // before its end cancels the connection, which is made again).
