@@ -73,6 +73,13 @@ bool HasSecondStatement(std::string_view sql) {
   return false;
 }
 
+// Whether `c` can continue a word (a keyword or an unquoted name) in the
+// server's grammar, so that a keyword followed by it is no keyword.
+bool ContinuesWord(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return std::isalnum(byte) != 0 || byte == '_' || byte == '$' || byte >= 0x80;
+}
+
 // Whether a text can only be one query that returns rows, so that it may be
 // prepared and executed in one go without our look at its result set first:
 // it opens with SELECT and holds no ';' (a second statement), no '?' (a
@@ -84,8 +91,7 @@ bool OnlyReturnsRows(std::string_view sql) {
   const auto start = sql.find_first_not_of(" \t\r\n\f\v");
   if (start == std::string_view::npos || sql.size() - start < 7) return false;
   if (!platform::EqualsNoCase(sql.substr(start, 6), "select")) return false;
-  const auto after = static_cast<unsigned char>(sql[start + 6]);
-  if (std::isalnum(after) != 0 || after == '_' || after == '$' || after >= 0x80) return false;
+  if (ContinuesWord(sql[start + 6])) return false;
   if (sql.find_first_of(std::string_view(";?\0", 3)) != std::string_view::npos) return false;
   if (sql.find("/*") != std::string_view::npos) return false;
   for (std::size_t i = 0; i + 4 <= sql.size(); ++i) {
@@ -122,9 +128,7 @@ bool OpensWithSet(std::string_view sql) {
     }
   }
   if (sql.size() - i < 3 || !platform::EqualsNoCase(sql.substr(i, 3), "set")) return false;
-  if (sql.size() - i == 3) return true;
-  const auto after = static_cast<unsigned char>(sql[i + 3]);
-  return std::isalnum(after) == 0 && after != '_' && after != '$' && after < 0x80;
+  return sql.size() - i == 3 || !ContinuesWord(sql[i + 3]);
 }
 
 std::string QuoteIdentifier(std::string_view name) {
