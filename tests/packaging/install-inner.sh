@@ -16,6 +16,10 @@ fail() {
   exit 1
 }
 ok() { say "ok: $*"; }
+# A command that fails outside a check ends the script (errexit); say which.
+set -E
+# shellcheck disable=SC2154  # rc is set by the trap itself
+trap 'rc=$?; printf "[install-test] FAILED: line %s: %s (exit %s)\\n" "$LINENO" "$BASH_COMMAND" "$rc" >&2' ERR
 started() { echo "$1" >>"$work/pids"; }
 # Runs a command in the tree (chroot), or here. Programs started in the
 # background go through "${tree[@]}" directly, so that $! is their own pid.
@@ -234,8 +238,10 @@ if [ -n "$root" ]; then
   wait_for 60 "systemd did not start quorvod-server at boot" active
   main=$(in_boot systemctl show --value -p MainPID quorvod-server)
   # The same process as this machine sees it: the server under the tree's init.
-  server=$(pgrep -x quorvod-server | while read -r p; do
-    [ "$(ps -o ppid= -p "$p" | tr -d ' ')" = "$init" ] && echo "$p"; done | head -1)
+  # Other tests of the suite run servers of the same name beside this one; a
+  # filter over all of them ended the script silently (errexit, pipefail)
+  # whenever the last one listed was not the tree's.
+  server=$(pgrep -x -P "$init" quorvod-server | head -1 || true)
   [ -n "$server" ] || fail "no quorvod-server under the booted system's init"
   status=$(grep -E '^(CapEff|NoNewPrivs|Seccomp):' /proc/$server/status | tr -s '\t ' ' ' | tr '\n' ' ')
   [ "$status" = "CapEff: 0000000000000400 NoNewPrivs: 1 Seccomp: 2 " ] ||
